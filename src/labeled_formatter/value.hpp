@@ -1,0 +1,59 @@
+#pragma once
+// The value model: what a caller's Python value is once it has been read.
+
+#include <cstdint>
+#include <span>
+
+namespace brevant {
+
+struct Scalar {
+    enum class Kind : std::uint8_t { Bool, Int, Float };
+    Kind kind = Kind::Int;
+    union {
+        bool boolean;
+        std::int64_t integer = 0;
+        double real;
+    };
+
+    static Scalar from_bool(bool b) noexcept {
+        Scalar s;
+        s.kind = Kind::Bool;
+        s.boolean = b;
+        return s;
+    }
+    static Scalar from_int(std::int64_t i) noexcept {
+        Scalar s;
+        s.kind = Kind::Int;
+        s.integer = i;
+        return s;
+    }
+    static Scalar from_double(double d) noexcept {
+        Scalar s;
+        s.kind = Kind::Float;
+        s.real = d;
+        return s;
+    }
+};
+
+// A classified value. A list's items live in storage owned by the call that
+// classified it (one scratch vector reused for every list), so classifying a
+// value never allocates per value.
+struct OutputValue {
+    enum class Kind : std::uint8_t { Scalar, List, Invalid };
+    Kind kind = Kind::Invalid;
+    brevant::Scalar scalar{};
+    std::span<const brevant::Scalar> items{};
+
+    static OutputValue of_scalar(brevant::Scalar s) noexcept { return {Kind::Scalar, s, {}}; }
+    static OutputValue of_list(std::span<const brevant::Scalar> items) noexcept { return {Kind::List, {}, items}; }
+    static OutputValue invalid() noexcept { return {}; }
+};
+
+// What a type-specific rule makes of a value.
+enum class FormatOutcome : std::uint8_t {
+    Text,       // the rule's text was appended
+    Unchanged,  // the type has no rule of its own
+    Rejected,   // the value cannot be given the rule's text
+};
+
+}  // namespace brevant

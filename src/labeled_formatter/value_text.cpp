@@ -1,0 +1,100 @@
+#include "labeled_formatter/value_text.hpp"
+
+#include "labeled_formatter/scalar_text.hpp"
+
+namespace brevant {
+namespace {
+
+enum class SpecialRule { None, Bool, ResultArray };
+
+FormatOutcome apply_rule(TextBuffer& out, SpecialRule rule, const OutputValue& value) {
+    switch (rule) {
+        case SpecialRule::Bool:
+            out.append(is_truthy(value) ? "true" : "false");
+            return FormatOutcome::Text;
+        case SpecialRule::ResultArray:
+            if (value.kind == OutputValue::Kind::List && bit_text(out, value.items)) return FormatOutcome::Text;
+            return FormatOutcome::Rejected;
+        case SpecialRule::None:
+            break;
+    }
+    return FormatOutcome::Unchanged;
+}
+
+}  // namespace
+
+bool value_text(TextBuffer& out, const OutputValue& value) {
+    switch (value.kind) {
+        case OutputValue::Kind::Scalar:
+            scalar_text(out, value.scalar);
+            return true;
+        case OutputValue::Kind::List: {
+            out.push_back('[');
+            bool first = true;
+            for (Scalar item : value.items) {
+                if (!first) out.append(", ");
+                first = false;
+                scalar_text(out, item);
+            }
+            out.push_back(']');
+            return true;
+        }
+        case OutputValue::Kind::Invalid:
+            break;
+    }
+    return false;
+}
+
+bool bit_text(TextBuffer& out, std::span<const Scalar> items) {
+    char* bits = out.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const Scalar& item = items[i];
+        if (item.kind == Scalar::Kind::Bool) {
+            bits[i] = item.boolean ? '1' : '0';
+        } else if (item.kind == Scalar::Kind::Int && (item.integer == 0 || item.integer == 1)) {
+            bits[i] = static_cast<char>('0' + item.integer);
+        } else {
+            return false;  // nothing was committed
+        }
+    }
+    out.advance(items.size());
+    return true;
+}
+
+bool is_truthy(const OutputValue& value) {
+    switch (value.kind) {
+        case OutputValue::Kind::Scalar:
+            switch (value.scalar.kind) {
+                case Scalar::Kind::Bool: return value.scalar.boolean;
+                case Scalar::Kind::Int: return value.scalar.integer != 0;
+                case Scalar::Kind::Float: return value.scalar.real != 0.0;  // NaN is true
+            }
+            break;
+        case OutputValue::Kind::List:
+            return !value.items.empty();
+        case OutputValue::Kind::Invalid:
+            break;
+    }
+    return false;
+}
+
+FormatOutcome special_text(TextBuffer& out, std::string_view type, const OutputValue& value) {
+    SpecialRule rule = type == "BOOL" ? SpecialRule::Bool
+                       : type == "RESULT_ARRAY" ? SpecialRule::ResultArray
+                                                : SpecialRule::None;
+    return apply_rule(out, rule, value);
+}
+
+bool record_value_text(TextBuffer& out, QirType type, const OutputValue& value) {
+    SpecialRule rule = type == QirType::Bool ? SpecialRule::Bool
+                       : type == QirType::ResultArray ? SpecialRule::ResultArray
+                                                      : SpecialRule::None;
+    switch (apply_rule(out, rule, value)) {
+        case FormatOutcome::Text: return true;
+        case FormatOutcome::Rejected: return false;
+        case FormatOutcome::Unchanged: break;
+    }
+    return value_text(out, value);
+}
+
+}  // namespace brevant

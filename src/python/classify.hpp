@@ -1,0 +1,56 @@
+#pragma once
+// Classification: a caller's Python value read once into the value model.
+// Nothing here raises or runs Python code; conversion errors are cleared.
+
+#include <vector>
+
+#include "labeled_formatter/value.hpp"
+#include "python/python.hpp"
+
+namespace brevant::py {
+
+bool classify_scalar_slow(PyObject* object, Scalar& out) noexcept;
+
+// False where the object is not a bool, a 64-bit int or a float (subclasses included).
+inline bool classify_scalar(PyObject* object, Scalar& out) noexcept {
+    // Exact types first, most frequent first; bool cannot match PyLong_Type
+    // here, and subclasses go the slow way.
+    PyTypeObject* type = Py_TYPE(object);
+    if (type == &PyLong_Type) {
+        int overflow;
+        long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
+        if (overflow) return false;
+        out = Scalar::from_int(value);
+        return true;
+    }
+    if (type == &PyFloat_Type) {
+        out = Scalar::from_double(PyFloat_AsDouble(object));
+        return true;
+    }
+    if (object == Py_True || object == Py_False) {
+        out = Scalar::from_bool(object == Py_True);
+        return true;
+    }
+    return classify_scalar_slow(object, out);
+}
+
+// Classifies values, keeping one list's items at a time in storage it reuses,
+// so that a call allocates for lists once, not once per list.
+class Classifier {
+public:
+    // The returned value's list items stay valid until the next call.
+    OutputValue classify_value(PyObject* object);
+
+private:
+    OutputValue classify_list(PyObject* list);
+    std::vector<Scalar> items_;
+};
+
+inline OutputValue Classifier::classify_value(PyObject* object) {
+    Scalar scalar;
+    if (classify_scalar(object, scalar)) return OutputValue::of_scalar(scalar);
+    if (PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_LIST_SUBCLASS) return classify_list(object);
+    return OutputValue::invalid();
+}
+
+}  // namespace brevant::py

@@ -1,0 +1,93 @@
+#include "python/parse_shot.hpp"
+
+#include <string_view>
+
+#include "labeled_formatter/emit.hpp"
+#include "python/errors.hpp"
+#include "python/names.hpp"
+#include "python/ref.hpp"
+
+namespace brevant::py {
+namespace {
+
+// The UTF-8 text of an entry's key, or false when the key is not a str or
+// has no UTF-8 form (a lone surrogate): such entries are dropped silently.
+inline bool key_text(PyObject* key, std::string_view& text) {
+    if (Py_TYPE(key) != &PyUnicode_Type && !PyUnicode_Check(key)) return false;
+    Py_ssize_t size;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
+    if (!utf8) {
+        PyErr_Clear();
+        return false;
+    }
+    text = {utf8, static_cast<std::size_t>(size)};
+    return true;
+}
+
+inline void emit_entry(PyObject* key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
+    std::string_view text;
+    if (!key_text(key, text)) return;
+    // Entries that will neither be written nor counted need no classification.
+    if (auto entry = user_entry(text)) emit_value(out, entry->type, &entry->tag, classifier.classify_value(value));
+}
+
+// An exact tuple or list cannot run Python code while it is read, so its items
+// can be borrowed.
+inline bool read_exact_pair(PyObject* item, Classifier& classifier, OutputBuffer& out) {
+    PyTypeObject* type = Py_TYPE(item);
+    if (type == &PyTuple_Type) {
+        if (PyTuple_Size(item) >= 2)
+            emit_entry(PyTuple_GetItem(item, 0), PyTuple_GetItem(item, 1), classifier, out);
+        return true;
+    }
+    if (type == &PyList_Type) {
+        if (PyList_Size(item) >= 2) emit_entry(PyList_GetItem(item, 0), PyList_GetItem(item, 1), classifier, out);
+        return true;
+    }
+    return false;
+}
+
+// Any other item goes through len() and item access with the ints 0 and 1,
+// which may run Python code; the item is held while they do.
+void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& out) {
+    if (borrowed_item == Py_None) return;
+    Ref item = Ref::borrow(borrowed_item);
+    Py_ssize_t length = PyObject_Size(item.get());
+    if (length < 0) throw_fetched();
+    if (length < 2) return;
+    Ref key = checked(PyObject_GetItem(item.get(), names().zero));
+    std::string_view text;
+    if (!key_text(key.get(), text)) return;
+    Ref value = checked(PyObject_GetItem(item.get(), names().one));
+    if (auto entry = user_entry(text)) emit_value(out, entry->type, &entry->tag, classifier.classify_value(value.get()));
+}
+
+}  // namespace
+
+void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
+    PyTypeObject* type = Py_TYPE(shot);
+    if (type == &PyList_Type) {
+        // As the list iterator does: the length is read again at every step,
+        // since Python code run for one item may change the list.
+        for (Py_ssize_t i = 0; i < PyList_Size(shot); ++i) {
+            PyObject* item = PyList_GetItem(shot, i);
+            if (!read_exact_pair(item, classifier, out)) read_item(item, classifier, out);
+        }
+        return;
+    }
+    if (type == &PyTuple_Type) {
+        const Py_ssize_t size = PyTuple_Size(shot);
+        for (Py_ssize_t i = 0; i < size; ++i) {
+            PyObject* item = PyTuple_GetItem(shot, i);
+            if (!read_exact_pair(item, classifier, out)) read_item(item, classifier, out);
+        }
+        return;
+    }
+    Ref iterator = checked(PyObject_GetIter(shot));
+    while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+        if (!read_exact_pair(item.get(), classifier, out)) read_item(item.get(), classifier, out);
+    }
+    if (PyErr_Occurred()) throw_fetched();
+}
+
+}  // namespace brevant::py
