@@ -106,7 +106,7 @@ constexpr std::string method_record() {
 
 #define BREVANT_API_RECORD(number, make_json)                                                 \
     extern "C" __attribute__((visibility("default"), used)) constinit const auto                \
-        PYO3_INTROSPECTION_1_##number = brevant::py::freeze_text<brevant::py::prefixed<make_json>>();
+        PYO3_INTROSPECTION_1_##number = brevant::py::freeze_bytes<brevant::py::prefixed<make_json>>();
 
 #define BREVANT_METHOD_RECORD(number, index) \
     BREVANT_API_RECORD(number, brevant::py::method_record<brevant::py::method::index>)

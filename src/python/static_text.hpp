@@ -26,4 +26,14 @@ consteval auto freeze_text() {
     return out;
 }
 
+// The same without the terminating NUL, for data whose size is its length.
+template <auto make>
+consteval auto freeze_bytes() {
+    constexpr std::size_t size = make().size();
+    std::array<char, size> out{};
+    std::string text = make();
+    for (std::size_t i = 0; i < size; ++i) out[i] = text[i];
+    return out;
+}
+
 }  // namespace brevant::py
