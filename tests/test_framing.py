@@ -188,9 +188,10 @@ def replacing_visited(d):
 
 class Mutator:
     def __init__(self, d, action):
-        self.d, self.action = d, action
+        self.d, self.action, self.ran = d, action, False
 
     def __str__(self):
+        self.ran = True
         self.action(self.d)
         return "m"
 
@@ -217,6 +218,7 @@ def test_attributes_changed_by_str_is_an_internal_failure(formatter, qo, action,
     assert issubclass(panic, BaseException) and not issubclass(panic, Exception)
     assert info.value.args == (message,)
     assert qo.writes == []
+    assert mutator.ran
     assert not hasattr(brevant._native, "PanicException")
 
 

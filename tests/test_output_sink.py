@@ -185,18 +185,20 @@ class RaisingWrite:
 
 
 @pytest.mark.parametrize(
-    "call",
+    ("call", "warnings"),
     [
-        lambda f, qo: f.results_header(qo),
-        lambda f, qo: f.emit(qo, "INT", "a", 1),
-        lambda f, qo: f.write_shot(qo, [GOOD, BAD]),
+        (lambda f, qo: f.results_header(qo), 0),
+        (lambda f, qo: f.emit(qo, "INT", "a", 1), 0),
+        (lambda f, qo: f.write_shot(qo, [GOOD, BAD, BAD]), 2),
     ],
 )
-def test_write_error_is_the_very_exception(formatter, call):
+def test_write_error_is_the_very_exception(formatter, warning_log, call, warnings):
     exc = ValueError("x")
     with pytest.raises(ValueError) as info:
         call(formatter, RaisingWrite(exc))
     assert info.value is exc
+    # The warnings went out before the write was attempted.
+    assert warning_log.count == warnings
 
 
 class Returning:
