@@ -81,6 +81,9 @@ SHOTS = [
     ([("USER:INT:a\nb", 1)], ["OUTPUT\tINT\t1\ta\nb\n"], 0),
     ([("USER:INT:\u00e9\u2603\U0001f600", 1)], ["OUTPUT\tINT\t1\t\u00e9\u2603\U0001f600\n"], 0),
     ([(StrSub("USER:INT:s"), 1)], ["OUTPUT\tINT\t1\ts\n"], 0),
+    ([("USER:INT:a\x00b", 1)], ["OUTPUT\tINT\t1\ta\x00b\n"], 0),
+    ([("USER:INT\x00:a", 1)], [], 0),
+    ([("USER\x00:INT:a", 1)], [], 0),
     # Not user values, or no row for the raw type: dropped, not counted.
     ([("USER::a", 5)], [], 0),
     ([("USER:INT", 5)], [], 0),
@@ -159,6 +162,9 @@ EMITS = [
     ("INT", "a:b\tc", 1, ["OUTPUT\tINT\t1\ta:b\tc\n"], 0),
     ("INT", "\u00e9", 1, ["OUTPUT\tINT\t1\t\u00e9\n"], 0),
     (StrSub("INT"), StrSub("s"), 1, ["OUTPUT\tINT\t1\ts\n"], 0),
+    ("INT", "a\x00", 1, ["OUTPUT\tINT\t1\ta\x00\n"], 0),
+    ("INT\x00", "a", 1, [], 0),
+    ("BOOL\x00", "a", None, [], 0),
     # A type without a row: nothing, even for an unreadable value.
     (5, "a", 5, [], 0),
     (None, "a", None, [], 0),

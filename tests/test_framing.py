@@ -98,6 +98,8 @@ ATTRIBUTES = [
     ({"QIR_PROFILES": "x", "qir_profiles ": "y", " qir_profiles": "z", "Required_num_qubits": "9"},
      DEFAULT_FIRST_SHOT_HEADER),
     ({"qir_profiles": "a\tb\nc"}, first_shot_header(profiles="a\tb\nc")),
+    ({"qir_profiles": "a\x00b"}, first_shot_header(profiles="a\x00b")),
+    ({"qir_profiles\x00": "x", "required_num_qubits\x00x": "y"}, DEFAULT_FIRST_SHOT_HEADER),
     ({"qir_profiles": True, "required_num_qubits": [1, 2]}, first_shot_header(profiles="True", qubits="[1, 2]")),
     ({"qir_profiles": Shown("shown")}, first_shot_header(profiles="shown")),
     ({"qir_profiles": CustomStr("stored")}, first_shot_header(profiles="custom")),

@@ -160,8 +160,11 @@ def test_format_value_special_types(formatter, type_str, val, expected):
         assert result == expected
 
 
-UNCHANGED_TYPES = ["INT", "DOUBLE", "RESULT", "ARRAY", "bool", "Bool", "BOOL ", " BOOL",
-                   "result_array", "RESULT_ARRAY\n", ""]
+# Only the whole, exact texts "BOOL" and "RESULT_ARRAY" have special rules.
+UNCHANGED_TYPES = [
+    "INT", "DOUBLE", "RESULT", "ARRAY", "bool", "Bool", "BOOL ", " BOOL",
+    "result_array", "RESULT_ARRAY\n", "BOOL\x00", "RESULT_ARRAY\x00", "",
+]
 UNCHANGED_VALUES = [None, 5, 2**100, 1.5, NAN, "x", [1, None], [1, 0], (1, 0), True,
                     LyingList([1]), object()]
 
