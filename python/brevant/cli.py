@@ -10,10 +10,8 @@ import logging
 import os
 import sys
 import tempfile
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from typing import IO, Any, BinaryIO, TextIO
-
-from tqdm import tqdm
 
 from brevant import QirLabeledFormatter, __version__
 
@@ -99,7 +97,9 @@ def load_json(data: bytes, name: str, line: int | None = None) -> Any:
     """Parses a whole document, or with `line` one line (without its line end) of JSON Lines."""
     where = name if line is None else f"{name}:{line}"
     try:
-        return json.loads(data)
+        # Decoding here spares json its per-call encoding detection (JSON is UTF-8 anyway);
+        # a byte order mark is let through on whole documents, where it costs nothing.
+        return json.loads(data.decode("utf-8" if line else "utf-8-sig"))
     except json.JSONDecodeError as exc:
         at = f"{name}:{exc.lineno}" if line is None else where
         raise InputError(f"{at}:{exc.colno}: invalid JSON: {exc.msg}") from None
@@ -165,11 +165,11 @@ def convert_lines(
     attributes: dict[str, str],
     out: IO[str],
     counter: SkipCounter,
-    bar: tqdm[Any],
+    advance: Callable[[int], object],
 ) -> None:
     first = True
     for lineno, line in enumerate(stream, 1):
-        bar.update(len(line))
+        advance(len(line))
         if not line.strip():
             continue
         where = f"{name}:{lineno}"
@@ -244,11 +244,13 @@ def run(args: argparse.Namespace, counter: SkipCounter) -> None:
             with open_output(args.output) as out:
                 convert_document(formatter, data, name, extra, out)
             return
+        from tqdm import tqdm  # only here: importing it costs more than converting a small document
+
         size = os.fstat(stream.fileno()).st_size if stream.seekable() else None
         # disable=None lets tqdm stay silent unless stderr is a terminal; delay keeps short runs quiet.
         with tqdm(total=size, unit="B", unit_scale=True, disable=True if args.quiet else None,
                   delay=1.0, desc=name, file=sys.stderr) as bar, open_output(args.output) as out:
-            convert_lines(formatter, stream, name, extra, out, counter, bar)
+            convert_lines(formatter, stream, name, extra, out, counter, bar.update)
 
 
 def main(argv: list[str] | None = None) -> int:

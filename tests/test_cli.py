@@ -1,0 +1,357 @@
+"""The brevant-labeled converter, run as users run it: in a child process."""
+
+import json
+import os
+import shutil
+import stat
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+
+import brevant
+from test_document import WORKED_EXAMPLE_TEXT
+
+EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+MODULE = [sys.executable, "-m", "brevant"]
+
+
+def console_script():
+    beside = Path(sys.executable).with_name("brevant-labeled")
+    found = str(beside) if beside.exists() else shutil.which("brevant-labeled")
+    return [found] if found else None
+
+
+RUNNERS = [
+    pytest.param(MODULE, id="python-m"),
+    pytest.param(
+        console_script(),
+        id="console-script",
+        marks=pytest.mark.skipif(console_script() is None, reason="brevant-labeled is not installed"),
+    ),
+]
+
+
+def run(*args, stdin=b"", runner=MODULE, cwd=None):
+    return subprocess.run(
+        [*runner, *map(str, args)], input=stdin, capture_output=True, timeout=120, cwd=cwd
+    )
+
+
+def write_jsonl(path, shots):
+    path.write_text("".join(json.dumps(shot) + "\n" for shot in shots), encoding="utf-8")
+    return path
+
+
+def stderr_lines(proc):
+    return proc.stderr.decode().splitlines()
+
+
+@pytest.mark.parametrize("runner", RUNNERS)
+def test_worked_example_prints_the_18_line_document(runner, tmp_path):
+    proc = run(EXAMPLES / "worked_example.json", runner=runner, cwd=tmp_path)
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    assert proc.stdout == WORKED_EXAMPLE_TEXT.encode()
+
+
+@pytest.mark.parametrize(
+    "args, stdin",
+    [
+        pytest.param([], None, id="no-argument"),
+        pytest.param(["-"], None, id="dash"),
+        pytest.param(["-o", "-"], None, id="dash-output"),
+    ],
+)
+def test_standard_input_and_output(args, stdin, tmp_path):
+    doc = (EXAMPLES / "worked_example.json").read_bytes()
+    proc = run(*args, stdin=doc, cwd=tmp_path)
+    assert proc.returncode == 0
+    assert proc.stdout == WORKED_EXAMPLE_TEXT.encode()
+
+
+def worked_example_shots():
+    return json.loads((EXAMPLES / "worked_example.json").read_text())["shots"]
+
+
+def measurement_shots():
+    with open(EXAMPLES / "measurements.jsonl", encoding="utf-8") as lines:
+        return [json.loads(line) for line in lines]
+
+
+SHOT_SETS = {
+    "worked-example": worked_example_shots(),
+    "no-shots": [],
+    "one-empty-shot": [[]],
+    "malformed-values": [
+        [["USER:INT:a", None], ["USER:RESULT_ARRAY:b", [2]], ["USER:FLOAT:c", 0.1]],
+        [["USER:BOOL:d", None], ["USER:INT:big", 2**63], ["USER:RESULT_ARRAY:e", [1, 0, True]]],
+    ],
+    "odd-tags-and-types": [
+        [["USER:INT:é\tx", 1], ["USER:DOUBLE:a", 1.5], ["USER:UINT:", -3], ["USER:INT:a:b", [1, 2.5]]],
+        [["SYS:INT:x", 1], ["USER:INT", 2], ["USER:FLOAT:f", 1e20], ["USER:BOOL:g", []]],
+    ],
+    "dropped-entries": [[None, ["USER:INT:short"], "USER:INT:a", ["USER:INT:c", 7, "extra"]]],
+    "measurements": measurement_shots(),
+}
+
+
+@pytest.mark.parametrize("shots", SHOT_SETS.values(), ids=SHOT_SETS.keys())
+def test_json_lines_stream_matches_the_one_call_form(shots, tmp_path, formatter, warning_log):
+    attributes = {"required_num_qubits": "3", "qir_profiles": "adaptive_profile"}
+    expected = formatter.qir_labeled_output(shots, attributes)
+    count = warning_log.count
+    summary = [f"brevant-labeled: skipped {count} malformed value{'' if count == 1 else 's'}"] if count else []
+    flags = [f"--attribute={key}={value}" for key, value in attributes.items()]
+
+    (tmp_path / "shots.json").write_text(json.dumps(shots))
+    for path in tmp_path / "shots.json", write_jsonl(tmp_path / "shots.jsonl", shots):
+        proc = run(path, *flags)
+        assert proc.returncode == 0, path.name
+        assert proc.stdout.decode() == expected, path.name
+        assert stderr_lines(proc) == summary, path.name
+
+
+@pytest.mark.parametrize(
+    "name, args, from_stdin",
+    [
+        pytest.param("shots.ndjson", [], False, id="ndjson-suffix"),
+        pytest.param("SHOTS.JSONL", [], False, id="suffix-in-capitals"),
+        pytest.param("shots.txt", ["--jsonl"], False, id="flag-on-any-name"),
+        pytest.param("shots.json", ["--jsonl"], False, id="flag-beats-json-suffix"),
+        pytest.param("shots.txt", ["--jsonl", "-"], True, id="stdin-with-flag"),
+    ],
+)
+def test_json_lines_detection(name, args, from_stdin, tmp_path):
+    path = write_jsonl(tmp_path / name, worked_example_shots())
+    flags = ["-a", "required_num_qubits=2", "-a", "required_num_results=2"]
+    proc = run(*args, *flags, stdin=path.read_bytes()) if from_stdin else run(*args, *flags, path)
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    assert proc.stdout == WORKED_EXAMPLE_TEXT.encode()
+
+
+def metadata(text):
+    """The (key, value) fields of the METADATA entries after the entry point marker."""
+    return [tuple(line.split("\t")[1:]) for line in text.splitlines() if line.startswith("METADATA\t")][1:]
+
+
+DEFAULTS = ("qir_profiles", "base_profile"), ("required_num_qubits", "0"), ("required_num_results", "0")
+
+
+@pytest.mark.parametrize(
+    "doc_attributes, flags, from_document, from_jsonl",
+    [
+        pytest.param(
+            {"required_num_qubits": "2"},
+            ["-a", "required_num_qubits=5"],
+            [("qir_profiles", "base_profile"), ("required_num_qubits", "5"), ("required_num_results", "0")],
+            [("qir_profiles", "base_profile"), ("required_num_qubits", "5"), ("required_num_results", "0")],
+            id="flag-overrides-document",
+        ),
+        pytest.param(
+            {"required_num_results": 4, "qir_profiles": None},
+            ["-a", "required_num_qubits=1"],
+            [("qir_profiles", "None"), ("required_num_qubits", "1"), ("required_num_results", "4")],
+            [("qir_profiles", "base_profile"), ("required_num_qubits", "1"), ("required_num_results", "0")],
+            id="document-kept-where-not-overridden",
+        ),
+        pytest.param(
+            {"qir_profiles": "x"},
+            ["-a", "qir_profiles=a=b", "--attribute", "required_num_results=", "-a", "qir_profiles=c=d"],
+            [("qir_profiles", "c=d"), ("required_num_qubits", "0"), ("required_num_results", "")],
+            [("qir_profiles", "c=d"), ("required_num_qubits", "0"), ("required_num_results", "")],
+            id="last-flag-wins-value-keeps-equals-and-may-be-empty",
+        ),
+        pytest.param(
+            {"required_num_qubits": "2"},
+            ["-a", "Required_num_qubits=9", "-a", "extra=1"],
+            [("qir_profiles", "base_profile"), ("required_num_qubits", "2"), ("required_num_results", "0")],
+            list(DEFAULTS),
+            id="other-keys-change-nothing",
+        ),
+        pytest.param({}, [], list(DEFAULTS), list(DEFAULTS), id="none-at-all"),
+    ],
+)
+def test_attribute_flags(doc_attributes, flags, from_document, from_jsonl, tmp_path):
+    shots = [[["USER:INT:a", 1]]]
+    document = tmp_path / "in.json"
+    document.write_text(json.dumps({"shots": shots, "attributes": doc_attributes}))
+    # JSON Lines has nowhere to carry attributes: the flags are all there is.
+    for path, expected in [(document, from_document), (write_jsonl(tmp_path / "in.jsonl", shots), from_jsonl)]:
+        proc = run(path, *flags)
+        assert proc.returncode == 0, proc.stderr
+        assert metadata(proc.stdout.decode()) == expected, path.name
+
+
+@pytest.mark.parametrize(
+    "shots, count",
+    [
+        pytest.param([[["USER:INT:a", None]]], 1, id="one"),
+        pytest.param(
+            [[["USER:INT:a", None], ["USER:INT:b", 2]], [["USER:RESULT_ARRAY:c", [3]], ["USER:FLOAT:d", "x"]]],
+            3,
+            id="spread-over-shots",
+        ),
+        pytest.param([[["USER:BOOL:a", None], ["USER:INT:b", 2]]], 0, id="bool-none-is-dropped-silently"),
+    ],
+)
+@pytest.mark.parametrize("verbose", [False, True], ids=["summary", "verbose"])
+@pytest.mark.parametrize("suffix", [".json", ".jsonl"])
+def test_skipped_values_are_summarised(shots, count, verbose, suffix, tmp_path):
+    path = tmp_path / f"in{suffix}"
+    if suffix == ".json":
+        path.write_text(json.dumps(shots))
+    else:
+        write_jsonl(path, shots)
+    proc = run(path, *(["--verbose"] if verbose else []))
+    assert proc.returncode == 0
+    lines = stderr_lines(proc)
+    warnings = [line for line in lines if line.endswith("Skipping malformed QIR output value")]
+    assert len(warnings) == (count if verbose else 0)
+    summary = [line for line in lines if line not in warnings]
+    expected = f"brevant-labeled: skipped {count} malformed value{'' if count == 1 else 's'}"
+    assert summary == ([expected] if count else [])
+
+
+def test_verbose_warnings_name_the_json_lines_line(tmp_path):
+    path = write_jsonl(tmp_path / "in.jsonl", [[], [["USER:INT:a", 1]], [["USER:INT:b", None]]])
+    proc = run(path, "-v")
+    assert stderr_lines(proc)[0] == f"brevant-labeled: warning: {path}:3: Skipping malformed QIR output value"
+
+
+BAD_INPUTS = [
+    # (file name, content, where the message must point, what it must say)
+    ("in.json", '{"shots": [[["USER:INT:a", 1]],\n  [1,,]]}', "{path}:2:6:", "invalid JSON"),
+    ("in.json", "", "{path}:1:1:", "invalid JSON"),
+    ("in.json", b"[[\xff]]", "{path}:", "UTF-8"),
+    ("in.json", '"shots"', "{path}:", '"shots"'),
+    ("in.json", '{"attributes": {}}', "{path}:", '"shots"'),
+    ("in.json", '{"shots": {}}', "{path}: shots:", "list"),
+    ("in.json", '{"shots": [[], 5]}', "{path}: shots[1]:", "a number"),
+    ("in.json", '[[], [], {"a": 1}]', "{path}: [2]:", "an object"),
+    ("in.json", '{"shots": [[]], "attributes": [1]}', "{path}: attributes:", "object"),
+    ("in.json", '{"shots": [[]], "attributes": "x"}', "{path}: attributes:", "object"),
+    ("in.json", '{"shots": [[["USER:INT:a", null]], [["USER:INT:a", 1], 5]]}', "{path}: shots[1]:", "len"),
+    ("in.json", '[[], [{"k": 1, "l": 2}]]', "{path}: [1]:", "entry"),
+    ("in.json", '{"shots": [[]], "attributes": {"qir_profiles": "\\udc80"}}', "{path}: attributes:", "encode"),
+    ("in.json", "[" * 100_000, "{path}:", "JSON"),
+    ("in.jsonl", '[["USER:INT:a", 1]]\n[["USER:INT:a", 1]\n', "{path}:2:19:", "invalid JSON"),
+    ("in.jsonl", '[]\n\n{"shots": []}\n', "{path}:3:", "an object"),
+    ("in.jsonl", '[]\n"x"\n', "{path}:2:", "a string"),
+    ("in.jsonl", "[]\r\n[[\"USER:INT:a\", 1], 7]\r\n", "{path}:2:", "len"),
+    ("in.jsonl", b'[]\n[["USER:INT:a", "\xe9"]]\n', "{path}:2:", "UTF-8"),
+]
+
+
+@pytest.mark.parametrize(
+    "name, content, place, says", BAD_INPUTS, ids=[f"{n}-{i}" for i, (n, *_) in enumerate(BAD_INPUTS)]
+)
+def test_bad_input_is_one_line_naming_the_place(name, content, place, says, tmp_path):
+    path = tmp_path / name
+    path.write_bytes(content if isinstance(content, bytes) else content.encode())
+    proc = run(path)
+    (line,) = stderr_lines(proc)
+    assert proc.returncode == 2
+    assert line.startswith("brevant-labeled: error: " + place.format(path=path)), line
+    assert says in line
+
+
+@pytest.mark.parametrize(
+    "args",
+    [
+        pytest.param(["{tmp}/missing.json"], id="missing-file"),
+        pytest.param(["{tmp}"], id="directory"),
+        pytest.param(["--jsonl", "{tmp}/missing.txt"], id="missing-jsonl-file"),
+    ],
+)
+def test_unreadable_input(args, tmp_path):
+    proc = run(*(arg.format(tmp=tmp_path) for arg in args))
+    (line,) = stderr_lines(proc)
+    assert proc.returncode == 2
+    assert line.startswith(f"brevant-labeled: error: cannot read '{tmp_path}"), line
+
+
+def test_stdin_is_named_in_errors():
+    proc = run("--jsonl", stdin=b"[]\n[1,\n")
+    assert (proc.returncode, stderr_lines(proc)) == (2, ["brevant-labeled: error: <stdin>:2:4: invalid JSON: Expecting value"])
+
+
+OLD_BYTES = b"an earlier result that must survive\n"
+
+
+@pytest.mark.parametrize(
+    "name, content",
+    [
+        pytest.param("in.json", '{"shots": [[], 5]}', id="bad-shot-in-document"),
+        pytest.param("in.json", "{", id="invalid-document"),
+        pytest.param("in.jsonl", '[["USER:INT:a", 1]]\n' * 50 + "[oops]\n", id="fails-after-streaming-shots"),
+        pytest.param("in.jsonl", '[["USER:INT:a", 1]]\n[5]\n', id="unreadable-entry-in-stream"),
+        pytest.param("missing.json", None, id="missing-input"),
+    ],
+)
+def test_existing_output_survives_a_failed_run(name, content, tmp_path):
+    if content is not None:
+        (tmp_path / name).write_text(content)
+    out = tmp_path / "out" / "result.txt"
+    out.parent.mkdir()
+    out.write_bytes(OLD_BYTES)
+    proc = run(tmp_path / name, "-o", out)
+    assert proc.returncode == 2
+    assert out.read_bytes() == OLD_BYTES
+    assert os.listdir(out.parent) == ["result.txt"]
+
+
+@pytest.mark.parametrize("existing_mode", [None, 0o640])
+def test_output_file_is_replaced_whole_keeping_its_permissions(existing_mode, tmp_path):
+    out = tmp_path / "result.txt"
+    if existing_mode is not None:
+        out.write_bytes(OLD_BYTES * 100)
+        out.chmod(existing_mode)
+    proc = run(EXAMPLES / "worked_example.json", "-o", out)
+    assert (proc.returncode, proc.stdout, proc.stderr) == (0, b"", b"")
+    assert out.read_bytes() == WORKED_EXAMPLE_TEXT.encode()
+    assert os.listdir(tmp_path) == ["result.txt"]
+    mode = stat.S_IMODE(out.stat().st_mode)
+    if existing_mode is None:
+        umask = os.umask(0)
+        os.umask(umask)
+        assert mode == 0o666 & ~umask
+    else:
+        assert mode == existing_mode
+
+
+def test_unwritable_output_fails_without_a_traceback(tmp_path):
+    proc = run(EXAMPLES / "worked_example.json", "-o", tmp_path / "no-such-dir" / "out.txt")
+    (line,) = stderr_lines(proc)
+    assert proc.returncode == 1
+    assert line.startswith("brevant-labeled: error: cannot write"), line
+
+
+@pytest.mark.parametrize("flag", ["-a", "--attribute"])
+def test_attribute_without_equals_is_a_usage_error(flag):
+    proc = run(EXAMPLES / "worked_example.json", flag, "required_num_qubits")
+    assert proc.returncode == 2
+    assert "KEY=VALUE" in proc.stderr.decode()
+    assert proc.stdout == b""
+
+
+def test_version():
+    proc = run("--version")
+    assert (proc.returncode, proc.stdout.decode()) == (0, f"brevant-labeled {brevant.__version__}\n")
+
+
+def test_help_explains_input_detection_with_an_example():
+    proc = run("--help")
+    text = proc.stdout.decode()
+    assert proc.returncode == 0
+    assert ".jsonl" in text and "--jsonl" in text
+    assert "example:" in text and "brevant-labeled examples/worked_example.json" in text
+
+
+def test_output_is_utf8_with_bare_line_feeds_whatever_the_locale(tmp_path):
+    path = write_jsonl(tmp_path / "in.jsonl", [[["USER:INT:é", 1]]])
+    env = {**os.environ, "PYTHONIOENCODING": "latin-1", "LC_ALL": "C"}
+    proc = subprocess.run([*MODULE, path], capture_output=True, env=env, timeout=60)
+    assert proc.returncode == 0, proc.stderr
+    assert proc.stdout.endswith("OUTPUT\tINT\t1\té\nEND\t0\n".encode())
+    assert b"\r" not in proc.stdout

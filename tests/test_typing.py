@@ -1,0 +1,58 @@
+"""The shipped type stub, as mypy --strict sees it from a user's code."""
+
+import logging
+import textwrap
+from pathlib import Path
+
+import pytest
+
+mypy_api = pytest.importorskip("mypy.api")
+
+EXAMPLE = Path(__file__).with_name("typing_example.py")
+
+
+def mypy(path, cache):
+    stdout, stderr, status = mypy_api.run(["--strict", "--cache-dir", str(cache), str(path)])
+    return status, stdout + stderr
+
+
+def test_usage_example_passes_strict_checking(tmp_path):
+    status, report = mypy(EXAMPLE, tmp_path / "cache")
+    assert status == 0, report
+
+
+def test_usage_example_runs_and_both_forms_agree():
+    import typing_example
+
+    try:
+        streamed, whole = typing_example.main()
+    finally:
+        logging.getLogger("brevant.labeled_formatter").setLevel(logging.NOTSET)
+    assert streamed == whole
+    assert whole.startswith("HEADER\tschema_id\tlabeled\n")
+
+
+# Each line misuses the class; the stub must make mypy reject exactly these lines.
+MISUSES = {
+    "n: int = f.qir_labeled_output([], {})": "assignment",
+    "f.qir_labeled_output([])": "call-arg",
+    "f.write_shot(None)": "call-arg",
+    "f.emit(None, 1, 'tag', 5)": "arg-type",
+    "f.first_shot_header(None, {'k': 1})": "dict-item",
+    "f.results_header(None, None)": "call-arg",
+    "f.no_such_method()": "attr-defined",
+    "ok: str = f.validate_tag_and_value('t', 1)": "assignment",
+    "QirLabeledFormatter(1)": "call-arg",
+    "class Sub(QirLabeledFormatter): pass": "misc",
+}
+
+
+def test_misuse_is_rejected(tmp_path):
+    lines = ["from brevant import QirLabeledFormatter", "f = QirLabeledFormatter()", *MISUSES]
+    source = tmp_path / "misuse.py"
+    source.write_text("\n".join(lines) + "\n")
+    status, report = mypy(source, tmp_path / "cache")
+    assert status == 1
+    for number, (line, code) in enumerate(MISUSES.items(), start=3):
+        errors = [e for e in report.splitlines() if e.startswith(f"{source}:{number}: error:")]
+        assert errors and errors[0].endswith(f"[{code}]"), f"{line!r} gave {errors}\n{textwrap.indent(report, '  ')}"
