@@ -24,13 +24,13 @@ PyObject* entry_item(PyObject* entry, Py_ssize_t index, PyObject* py_index, bool
 void append_int(std::string& out, long long v) {
     char digits[24];
     auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
-    out.append(digits, end);
+    out.append(digits, static_cast<size_t>(end - digits));
 }
 
 void append_double(std::string& out, double v) {
     char digits[32];
     auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
-    out.append(digits, end);
+    out.append(digits, static_cast<size_t>(end - digits));
 }
 
 // Appends the text of a bool, int or float; false for any other object.
