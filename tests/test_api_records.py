@@ -2,6 +2,9 @@
 
 import importlib.util
 import json
+import os
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -179,6 +182,20 @@ def test_record_arguments_match_runtime_signature(raw_records, name):
 def test_committed_stub_is_generated_from_the_extension():
     committed = generate_stub.DEFAULT_STUB.read_text(encoding="utf-8")
     assert committed == generate_stub.generate(native.__file__)
+
+
+def test_committed_stub_agrees_with_the_runtime(tmp_path):
+    pytest.importorskip("mypy")
+    # The committed stub shadows the installed one; the runtime side is the installed module.
+    env = {**os.environ, "MYPYPATH": str(REPO_ROOT / "python"), "MYPY_CACHE_DIR": str(tmp_path)}
+    done = subprocess.run(
+        [sys.executable, "-m", "mypy.stubtest", "brevant._native"],
+        env=env,
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+    )
+    assert done.returncode == 0, done.stdout + done.stderr
 
 
 @pytest.mark.parametrize(

@@ -207,15 +207,15 @@ class Holder:
 
 
 class NamelessMeta(type):
-    @property
-    def __qualname__(cls):
-        return 5
+    def __getattribute__(cls, name):
+        return 5 if name == "__qualname__" else super().__getattribute__(name)
 
 
 class RaisingMeta(type):
-    @property
-    def __qualname__(cls):
-        raise RuntimeError("no name")
+    def __getattribute__(cls, name):
+        if name == "__qualname__":
+            raise RuntimeError("no name")
+        return super().__getattribute__(name)
 
 
 NO_TEXT_NAME = "'<failed to extract type name>' object is not an instance of 'str'"

@@ -160,7 +160,10 @@ def render_stub(records: list[Record], member_order: dict[str, list[str]]) -> st
         blocks.append(_render_class(cls, members, names_by_id))
 
     imports = [f"import {name}" for name in sorted(_imported_modules(records))]
-    return "\n\n".join("\n".join(section) for section in [imports, *blocks] if section) + "\n"
+    # The module's execution lists every member it adds in __all__.
+    exports = [f"__all__ = {json.dumps([names_by_id[i] for i in module['members']])}"]
+    sections = [imports, exports, *blocks]
+    return "\n\n".join("\n".join(section) for section in sections if section) + "\n"
 
 
 def generate(path: str | Path) -> str:

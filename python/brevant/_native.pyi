@@ -1,6 +1,8 @@
 import builtins
 import typing
 
+__all__ = ["QirLabeledFormatter"]
+
 @typing.final
 class QirLabeledFormatter:
     """
