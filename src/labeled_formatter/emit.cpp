@@ -4,15 +4,17 @@
 
 namespace brevant {
 
-std::optional<UserEntry> user_entry(std::string_view key) noexcept {
-    constexpr std::string_view prefix = "USER:";
-    if (!key.starts_with(prefix)) return std::nullopt;
-    key.remove_prefix(prefix.size());
-    std::size_t colon = key.find(':');
-    if (colon == std::string_view::npos) return std::nullopt;
-    std::optional<QirType> type = qir_type_for(key.substr(0, colon));
-    if (!type) return std::nullopt;
-    return UserEntry{*type, key.substr(colon + 1)};
+std::string_view record_prefix(QirType type) noexcept {
+    switch (type) {
+        case QirType::Int: return "OUTPUT\tINT\t";
+        case QirType::Bool: return "OUTPUT\tBOOL\t";
+        case QirType::Double: return "OUTPUT\tDOUBLE\t";
+        case QirType::Result: return "OUTPUT\tRESULT\t";
+        case QirType::Array: return "OUTPUT\tARRAY\t";
+        case QirType::Tuple: return "OUTPUT\tTUPLE\t";
+        case QirType::ResultArray: return "OUTPUT\tRESULT_ARRAY\t";
+    }
+    return {};
 }
 
 void emit_value(OutputBuffer& out, QirType type, const std::string_view* tag, const OutputValue& value) {
@@ -20,10 +22,7 @@ void emit_value(OutputBuffer& out, QirType type, const std::string_view* tag, co
     // be written, so a reader of the buffer never sees part of a line.
     TextBuffer& text = out.text;
     const std::size_t mark = text.size();
-    std::string_view name = qir_type_name(type);
-    text.append("OUTPUT\t");
-    text.append(name);
-    text.push_back('\t');
+    text.append(record_prefix(type));
     if (!record_value_text(text, type, value)) {
         text.truncate(mark);
         ++out.skipped;

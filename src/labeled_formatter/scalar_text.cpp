@@ -19,24 +19,14 @@ char* fill_zeros(char* to, std::size_t n) {
 
 }  // namespace
 
-void double_text(TextBuffer& out, double value) {
-    char* const begin = out.reserve(max_scalar_text);
-    char* p = begin;
-    if (std::isnan(value)) {
-        out.append("nan");
-        return;
-    }
+char* write_double_text(char* p, double value) {
+    if (std::isnan(value)) return copy(p, "nan", 3);
     if (std::signbit(value)) *p++ = '-';
-    if (std::isinf(value)) {
-        p = copy(p, "inf", 3);
-        out.advance(p - begin);
-        return;
-    }
+    if (std::isinf(value)) return copy(p, "inf", 3);
     // Shortest round-trip digits come from the scientific form ("d.ddde±x");
     // the fixed form would print every exact digit of large magnitudes.
     char sci[32];
-    auto [end, ec] = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific);
-    (void)ec;  // 32 bytes always hold a double's scientific form
+    char* end = std::to_chars(sci, sci + sizeof sci, std::fabs(value), std::chars_format::scientific).ptr;
     const char* e = static_cast<const char*>(std::memchr(sci, 'e', end - sci));
     char digits[20];
     std::size_t n = 0;
@@ -49,34 +39,39 @@ void double_text(TextBuffer& out, double value) {
     if (exponent < 0) {
         p = copy(p, "0.", 2);
         p = fill_zeros(p, static_cast<std::size_t>(-exponent - 1));
-        p = copy(p, digits, n);
-    } else if (static_cast<std::size_t>(exponent) + 1 >= n) {
-        p = copy(p, digits, n);
-        p = fill_zeros(p, static_cast<std::size_t>(exponent) + 1 - n);
-        p = copy(p, ".0", 2);
-    } else {
-        std::size_t whole = static_cast<std::size_t>(exponent) + 1;
-        p = copy(p, digits, whole);
-        *p++ = '.';
-        p = copy(p, digits + whole, n - whole);
+        return copy(p, digits, n);
     }
-    out.advance(p - begin);
+    const auto whole = static_cast<std::size_t>(exponent) + 1;
+    if (whole >= n) {
+        p = copy(p, digits, n);
+        p = fill_zeros(p, whole - n);
+        return copy(p, ".0", 2);
+    }
+    p = copy(p, digits, whole);
+    *p++ = '.';
+    return copy(p, digits + whole, n - whole);
+}
+
+char* write_scalar_text(char* p, Scalar value) {
+    switch (value.kind) {
+        case Scalar::Kind::Bool:
+            return value.boolean ? copy(p, "True", 4) : copy(p, "False", 5);
+        case Scalar::Kind::Int:
+            return std::to_chars(p, p + 20, value.integer).ptr;
+        case Scalar::Kind::Float:
+            return write_double_text(p, value.real);
+    }
+    return p;
+}
+
+void double_text(TextBuffer& out, double value) {
+    char* begin = out.reserve(max_scalar_text);
+    out.advance(write_double_text(begin, value) - begin);
 }
 
 void scalar_text(TextBuffer& out, Scalar value) {
-    switch (value.kind) {
-        case Scalar::Kind::Bool:
-            out.append(value.boolean ? "True" : "False");
-            return;
-        case Scalar::Kind::Int: {
-            char* begin = out.reserve(20);
-            out.advance(std::to_chars(begin, begin + 20, value.integer).ptr - begin);
-            return;
-        }
-        case Scalar::Kind::Float:
-            double_text(out, value.real);
-            return;
-    }
+    char* begin = out.reserve(max_scalar_text);
+    out.advance(write_scalar_text(begin, value) - begin);
 }
 
 }  // namespace brevant

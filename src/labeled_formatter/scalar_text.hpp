@@ -18,4 +18,9 @@ void scalar_text(TextBuffer& out, Scalar value);
 // never an exponent, ".0" after an integral value; "nan", "inf", "-inf".
 void double_text(TextBuffer& out, double value);
 
+// The same texts written at `p`, which has room for max_scalar_text bytes;
+// return the end of the text.
+char* write_double_text(char* p, double value);
+char* write_scalar_text(char* p, Scalar value);
+
 }  // namespace brevant

@@ -24,11 +24,16 @@ inline bool key_text(PyObject* key, std::string_view& text) {
     return true;
 }
 
+inline void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
+    // Entries that will neither be written nor counted need no classification.
+    if (auto entry = user_entry(key)) emit_tagged_value(out, entry->type, entry->tag, classifier.classify_value(value));
+}
+
 inline void emit_entry(PyObject* key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
     std::string_view text;
     if (!key_text(key, text)) return;
     // Entries that will neither be written nor counted need no classification.
-    if (auto entry = user_entry(text)) emit_value(out, entry->type, &entry->tag, classifier.classify_value(value));
+    emit_user_value(text, value, classifier, out);
 }
 
 // An exact tuple or list cannot run Python code while it is read, so its items
@@ -59,7 +64,7 @@ void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& ou
     std::string_view text;
     if (!key_text(key.get(), text)) return;
     Ref value = checked(PyObject_GetItem(item.get(), names().one));
-    if (auto entry = user_entry(text)) emit_value(out, entry->type, &entry->tag, classifier.classify_value(value.get()));
+    emit_user_value(text, value.get(), classifier, out);
 }
 
 }  // namespace
