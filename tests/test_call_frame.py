@@ -365,15 +365,16 @@ class Unprintable:
     def __str__(self): raise ValueError("no text")
 
 class Out:
-    def __init__(self, payload): self.payload = payload
-    def write(self, text): raise panic(self.payload)
+    def __init__(self, error): self.error = error
+    def write(self, text): raise self.error
 
 sys.stderr.write("--- resumed ---\\n")
 for payload in ["from python", Unprintable()]:
+    original = panic(payload)
     try:
-        QirLabeledFormatter().results_header(Out(payload))
+        QirLabeledFormatter().results_header(Out(original))
     except BaseException as error:
-        print(type(error) is panic, error.args)
+        print(type(error) is panic, error is not original, error.args)
 """
 
 
@@ -381,8 +382,8 @@ def test_panic_raised_by_python_code_is_resumed_as_new_panic():
     done = subprocess.run([sys.executable, "-c", RESUMED_PANIC], capture_output=True, text=True)
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines() == [
-        "True ('from python',)",
-        "True ('Unwrapped panic from Python code',)",
+        "True True ('from python',)",
+        "True True ('Unwrapped panic from Python code',)",
     ]
     resumed = done.stderr.split("--- resumed ---\n", 1)[1]
     # The original exception and where Python raised it are printed.
