@@ -494,6 +494,44 @@ def test_failure_of_a_nested_call_ends_the_outer_call(formatter, qo):
     assert_healthy(formatter)
 
 
+@pytest.mark.parametrize(
+    ("make", "message"),
+    [(lambda panic: panic("from item"), "from item"), (lambda panic: unprintable_panic(panic), "Unwrapped panic from Python code")],
+)
+def test_panic_raised_by_python_code_becomes_a_new_panic(formatter, qo, warning_log, panic_type, capfd, make, message):
+    original = make(panic_type)
+    with pytest.raises(panic_type) as info:
+        formatter.write_shot(qo, [BAD, Item(*GOOD, fetch=raiser(original))])
+    assert info.value is not original
+    assert info.value.args == (message,)
+    assert qo.writes == []
+    assert warning_log.count == 0
+    assert "Traceback" in capfd.readouterr().err
+    assert_healthy(formatter)
+
+
+def unprintable_panic(panic_type):
+    class Unprintable(panic_type):
+        def __str__(self):
+            raise ValueError("no text")
+
+    return Unprintable()
+
+
+def test_unbounded_reentry_ends_in_recursion_error(formatter, qo):
+    class Deep:
+        def __len__(self):
+            return 2
+
+        def __getitem__(self, index):
+            formatter.write_shot(Recorder(), [Deep()])
+
+    with pytest.raises(RecursionError):
+        formatter.write_shot(qo, [Deep()])
+    assert qo.writes == []
+    assert_healthy(formatter)
+
+
 # --- containers changed while they are read -------------------------------
 
 
