@@ -69,13 +69,19 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument(
         "input", nargs="?", default="-", help="result set to convert; '-' or none reads standard input"
     )
-    parser.add_argument("-o", "--output", default="-", help="write here instead of standard output")
+    parser.add_argument(
+        "-o", "--output", default="-",
+        help="write here instead of standard output; replaced only if the conversion succeeds",
+    )
     parser.add_argument(
         "-a", "--attribute", action="append", default=[], metavar="KEY=VALUE", type=attribute,
         help="job attribute for the METADATA block (repeatable); overrides the document's",
     )
     parser.add_argument("--jsonl", action="store_true", help="read the input as JSON Lines")
-    parser.add_argument("-q", "--quiet", action="store_true", help="never show a progress bar")
+    parser.add_argument(
+        "-q", "--quiet", action="store_true",
+        help="no progress bar (else shown on a terminal when JSON Lines take over a second)",
+    )
     parser.add_argument("-v", "--verbose", action="store_true", help="report each skipped value")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     return parser.parse_args(argv)
