@@ -13,6 +13,7 @@ import importlib.util
 import json
 import os
 import platform
+import resource
 import shlex
 import statistics
 import subprocess
@@ -31,11 +32,11 @@ from workloads import ATTRIBUTES, WORKLOADS  # noqa: E402
 # Shots per workload (full run, --quick run). The full sizes make one call of
 # the floor take about 0.1 s here, and one of the pure-Python formatter 2-4 s.
 SIZES = {
-    "measure": (70_000, 14_000),
-    "mixed": (20_000, 4_000),
-    "wide": (100, 20),
-    "floats": (25_000, 5_000),
-    "lists": (70_000, 14_000),
+    "measure": (70_000, 10_000),
+    "mixed": (20_000, 3_000),
+    "wide": (100, 15),
+    "floats": (25_000, 4_000),
+    "lists": (70_000, 10_000),
 }
 ROUNDS = (7, 3)
 MODULE = "qir_labeled_output"
@@ -111,37 +112,45 @@ def output_sizes(fns, results):
     return {name: len(text.encode()) for name, text in texts.items()}
 
 
+def minor_faults():
+    return resource.getrusage(resource.RUSAGE_THREAD).ru_minflt
+
+
 def time_round_robin(fns, results, rounds):
-    """Per-round (CPU, wall) call times in ns; the first contestant rotates.
+    """Per-round CPU time (ns), wall time (ns) and minor page faults of each call.
 
     CPU time of this thread is what the figures use: on a shared machine the
-    wall clock also counts time spent waiting for a core.
+    wall clock also counts time spent waiting for a core. The first contestant
+    rotates from round to round.
     """
     names = list(fns)
     cpu = {name: [] for name in names}
     wall = {name: [] for name in names}
+    faults = {name: [] for name in names}
     gc.collect()
     gc.freeze()  # the input is long-lived: keep collections from rescanning it
     try:
         for r in range(rounds):
             for name in names[r % len(names):] + names[: r % len(names)]:
                 gc.disable()
+                start_faults = minor_faults()
                 start_wall, start_cpu = time.perf_counter_ns(), time.thread_time_ns()
                 output = fns[name](results)
                 cpu[name].append(time.thread_time_ns() - start_cpu)
                 wall[name].append(time.perf_counter_ns() - start_wall)
+                faults[name].append(minor_faults() - start_faults)
                 del output
                 gc.enable()
     finally:
         gc.unfreeze()
-    return cpu, wall
+    return cpu, wall, faults
 
 
 def median_ratio(numerators, denominators):
     return statistics.median(n / d for n, d in zip(numerators, denominators))
 
 
-def summarize(times, wall, sizes, entries):
+def summarize(times, wall, faults, sizes, entries):
     rows = {}
     for name, ns in times.items():
         median = statistics.median(ns)
@@ -151,6 +160,7 @@ def summarize(times, wall, sizes, entries):
             "output_mb_per_s": sizes[name] / median * 1e3,
             "to_floor": median_ratio(ns, times[FLOOR]),
             "module_to_this": median_ratio(times[MODULE], ns) if MODULE in times else None,
+            "page_faults": statistics.median(faults[name]),
             "wall_median_ms": statistics.median(wall[name]) / 1e6,
             "rounds_cpu_ns": ns,
             "rounds_wall_ns": wall[name],
@@ -217,15 +227,15 @@ def markdown(report):
         f"command: `{report['command']}`. Times are the thread's CPU time.",
         "",
         "| workload | contestant | median ms | ns/entry | output MB/s | ÷ floor | "
-        f"{MODULE} ÷ this |",
-        "|---|---|---:|---:|---:|---:|---:|",
+        f"{MODULE} ÷ this | page faults |",
+        "|---|---|---:|---:|---:|---:|---:|---:|",
     ]
     for workload, result in report["workloads"].items():
         for name, row in result["contestants"].items():
             lines.append(
                 f"| {workload} | {name} | {row['median_ms']:.1f} | {row['ns_per_entry']:.1f} | "
                 f"{row['output_mb_per_s']:.0f} | {row['to_floor']:.2f} | "
-                f"{fmt(row['module_to_this'], '.2f')} |"
+                f"{fmt(row['module_to_this'], '.2f')} | {row['page_faults']:.0f} |"
             )
     peaks = {w: r["peak_memory"] for w, r in report["workloads"].items() if r["peak_memory"]}
     if peaks:
@@ -301,12 +311,12 @@ def main(argv=None):
             results = WORKLOADS[workload](shots)
             entries = sum(map(len, results))
             sizes = output_sizes(fns, results)
-            times, wall = time_round_robin(fns, results, rounds)
+            times, wall, faults = time_round_robin(fns, results, rounds)
             del results
             report["workloads"][workload] = {
                 "shots": shots,
                 "entries": entries,
-                "contestants": summarize(times, wall, sizes, entries),
+                "contestants": summarize(times, wall, faults, sizes, entries),
                 "peak_memory": measure_peak_memory(workload, shots) if formatter else None,
             }
     report["targets"] = targets(report)
