@@ -191,7 +191,10 @@ raw_types = st.one_of(
 )
 # Lone surrogates have no UTF-8 form; they are added only where they are wanted.
 texts = st.text(
-    alphabet=st.one_of(st.sampled_from("ab:\t\n é日\U0001f600"), st.characters(codec="utf-8")),
+    alphabet=st.one_of(
+        st.sampled_from("ab:\t\n é日\U0001f600"),
+        st.characters().filter(lambda c: not "\ud800" <= c <= "\udfff"),
+    ),
     max_size=8,
 )
 tags = st.one_of(texts, st.just("\udc80"), texts.map(StrSub))
