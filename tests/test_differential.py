@@ -292,7 +292,10 @@ items = st.one_of(
     st.none(),
     texts,
 )
-shots = st.one_of(st.lists(items, max_size=6), st.lists(items, max_size=6).map(tuple))
+# A str shot yields one-character items, all too short to be entries.
+shots = st.one_of(
+    st.lists(items, max_size=6), st.lists(items, max_size=6).map(tuple), st.text(max_size=3)
+)
 
 METADATA_KEYS = ["qir_profiles", "required_num_qubits", "required_num_results"]
 attribute_keys = st.one_of(
@@ -361,7 +364,14 @@ def native(formatter, qo, warning_log):
 
 # --- properties -------------------------------------------------------------
 
-ftypes = st.one_of(raw_types, st.none(), st.integers(), st.just(b"INT"), st.just("\ud800"))
+ftypes = st.one_of(
+    raw_types,
+    known_raw_types.map(StrSub),
+    st.none(),
+    st.integers(),
+    st.just(b"INT"),
+    st.just("\ud800"),
+)
 emit_tags = st.one_of(tags, st.none(), st.integers(), st.binary(max_size=2))
 
 
@@ -440,11 +450,31 @@ def test_fixed_records(native, method):
     assert native(method) == modelled(method)
 
 
-@SETTINGS
-@given(
-    results=st.one_of(st.lists(shots, max_size=4), st.lists(shots, max_size=4).map(tuple)),
-    attrs=attributes,
+class Declared:
+    """Results whose len() need not match what iterating them yields."""
+
+    def __init__(self, shots, length):
+        self.shots, self.length = shots, length
+
+    def __len__(self):
+        return self.length
+
+    def __iter__(self):
+        return iter(self.shots)
+
+    def __repr__(self):
+        return f"Declared({self.shots!r}, length={self.length})"
+
+
+result_sets = st.one_of(
+    st.lists(shots, max_size=4),
+    st.lists(shots, max_size=4).map(tuple),
+    st.builds(Declared, st.lists(shots, max_size=2), st.integers(0, 3)),
 )
+
+
+@SETTINGS
+@given(results=result_sets, attrs=attributes)
 def test_qir_labeled_output(native, results, attrs):
     assert native("qir_labeled_output", results, attrs) == modelled(
         "qir_labeled_output", results, attrs
