@@ -105,7 +105,7 @@ def load_json(data: bytes, name: str, line: int | None = None) -> Any:
     try:
         # Decoding here spares json its per-call encoding detection (JSON is UTF-8 anyway);
         # a byte order mark is let through on whole documents, where it costs nothing.
-        return json.loads(data.decode("utf-8" if line else "utf-8-sig"))
+        return json.loads(data.decode("utf-8-sig" if line is None else "utf-8"))
     except json.JSONDecodeError as exc:
         at = f"{name}:{exc.lineno}" if line is None else where
         raise InputError(f"{at}:{exc.colno}: invalid JSON: {exc.msg}") from None
@@ -136,7 +136,7 @@ def read_document(data: bytes, name: str) -> tuple[list[Any], dict[str, Any], st
 
 
 def convert_document(
-    formatter: QirLabeledFormatter, data: bytes, name: str, extra: dict[str, str], out: IO[str]
+    formatter: QirLabeledFormatter, data: bytes, name: str, extra: dict[str, str | None], out: IO[str]
 ) -> None:
     shots, attributes, prefix = read_document(data, name)
     for index, shot in enumerate(shots):
@@ -152,7 +152,7 @@ def convert_document(
 def blame(formatter: QirLabeledFormatter, shots: list[Any], prefix: str, name: str, exc: Exception) -> str:
     """Finds the shot the one-call form choked on; failing that, the attributes are at fault."""
     logger = logging.getLogger(LOGGER_NAME)
-    logger.disabled = True  # this is a re-run: its warnings were already counted or never mattered
+    logger.disabled = True  # a search for the culprit, not a conversion: its warnings would mislead
     try:
         for index, shot in enumerate(shots):
             try:
@@ -168,7 +168,7 @@ def convert_lines(
     formatter: QirLabeledFormatter,
     stream: BinaryIO,
     name: str,
-    attributes: dict[str, str],
+    attributes: dict[str, str | None],
     out: IO[str],
     counter: SkipCounter,
     advance: Callable[[int], object],
@@ -242,7 +242,7 @@ def file_mode(path: str) -> int:
 def run(args: argparse.Namespace, counter: SkipCounter) -> None:
     formatter = QirLabeledFormatter()
     name = "<stdin>" if args.input == "-" else args.input
-    extra = dict(args.attribute)
+    extra: dict[str, str | None] = dict(args.attribute)
     jsonl = args.jsonl or args.input.lower().endswith(JSONL_SUFFIXES)
     with open_input(args.input) as stream:
         if not jsonl:
