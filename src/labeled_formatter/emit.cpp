@@ -4,17 +4,13 @@
 
 namespace brevant {
 
-std::string_view record_prefix(QirType type) noexcept {
-    switch (type) {
-        case QirType::Int: return "OUTPUT\tINT\t";
-        case QirType::Bool: return "OUTPUT\tBOOL\t";
-        case QirType::Double: return "OUTPUT\tDOUBLE\t";
-        case QirType::Result: return "OUTPUT\tRESULT\t";
-        case QirType::Array: return "OUTPUT\tARRAY\t";
-        case QirType::Tuple: return "OUTPUT\tTUPLE\t";
-        case QirType::ResultArray: return "OUTPUT\tRESULT_ARRAY\t";
-    }
-    return {};
+const RecordPrefix& record_prefix(QirType type) noexcept {
+    static constexpr RecordPrefix prefixes[] = {
+        {"OUTPUT\tINT\t", 11},    {"OUTPUT\tBOOL\t", 12},  {"OUTPUT\tDOUBLE\t", 14},
+        {"OUTPUT\tRESULT\t", 14}, {"OUTPUT\tARRAY\t", 13}, {"OUTPUT\tTUPLE\t", 13},
+        {"OUTPUT\tRESULT_ARRAY\t", 20},
+    };
+    return prefixes[static_cast<std::size_t>(type)];
 }
 
 void emit_value(OutputBuffer& out, QirType type, const std::string_view* tag, const OutputValue& value) {
@@ -22,7 +18,8 @@ void emit_value(OutputBuffer& out, QirType type, const std::string_view* tag, co
     // be written, so a reader of the buffer never sees part of a line.
     TextBuffer& text = out.text;
     const std::size_t mark = text.size();
-    text.append(record_prefix(type));
+    const RecordPrefix& prefix = record_prefix(type);
+    text.append({prefix.text, prefix.size});
     if (!record_value_text(text, type, value)) {
         text.truncate(mark);
         ++out.skipped;

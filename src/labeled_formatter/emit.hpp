@@ -6,8 +6,11 @@
 #include <string_view>
 
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 #include "labeled_formatter/output_buffer.hpp"
+#include "labeled_formatter/copy_short.hpp"
 #include "labeled_formatter/qir_type.hpp"
 #include "labeled_formatter/scalar_text.hpp"
 #include "labeled_formatter/value.hpp"
@@ -22,15 +25,35 @@ struct UserEntry {
 
 // Absent for keys that are not user values and for raw types without a QIR
 // type: such entries are neither written nor counted.
+namespace detail {
+
+// One raw type, tested with its name and length known at compile time so
+// that the comparison is a few inline moves rather than a call.
+template <std::size_t index>
+[[gnu::always_inline]] inline bool match_raw_type(std::string_view key, std::optional<UserEntry>& found) noexcept {
+    constexpr RawType raw = raw_types[index];
+    constexpr std::size_t size = raw.name.size();
+    if (key.size() <= size || key[size] != ':' || std::memcmp(key.data(), raw.name.data(), size) != 0) return false;
+    found = UserEntry{raw.type, key.substr(size + 1)};
+    return true;
+}
+
+template <std::size_t... index>
+[[gnu::always_inline]] inline std::optional<UserEntry> match_raw_types(std::string_view key,
+                                                                        std::index_sequence<index...>) noexcept {
+    std::optional<UserEntry> found;
+    (match_raw_type<index>(key, found) || ...);
+    return found;
+}
+
+}  // namespace detail
+
 inline std::optional<UserEntry> user_entry(std::string_view key) noexcept {
     constexpr std::string_view prefix = "USER:";
     if (!key.starts_with(prefix)) return std::nullopt;
-    key.remove_prefix(prefix.size());
-    std::size_t colon = key.find(':');
-    if (colon == std::string_view::npos) return std::nullopt;
-    std::optional<QirType> type = qir_type_for(key.substr(0, colon));
-    if (!type) return std::nullopt;
-    return UserEntry{*type, key.substr(colon + 1)};
+    // The raw type ends at the first colon. Testing each known name for a
+    // colon right after it finds that colon without scanning for it.
+    return detail::match_raw_types(key.substr(prefix.size()), std::make_index_sequence<std::size(raw_types)>());
 }
 
 // Appends the value's OUTPUT record, or counts it as skipped when the value has
@@ -38,8 +61,13 @@ inline std::optional<UserEntry> user_entry(std::string_view key) noexcept {
 // is still counted when malformed.
 void emit_value(OutputBuffer& out, QirType type, const std::string_view* tag, const OutputValue& value);
 
-// "OUTPUT\t<QIR type>\t", the start of every record of that type.
-std::string_view record_prefix(QirType type) noexcept;
+// "OUTPUT\t<QIR type>\t", the start of every record of that type, padded
+// to a fixed width so that it is copied in one fixed-size move.
+struct RecordPrefix {
+    char text[24];
+    std::size_t size;
+};
+const RecordPrefix& record_prefix(QirType type) noexcept;
 
 // The common record, a tagged scalar of a type without a rule of its own,
 // written in one step; everything else takes the general path.
@@ -48,14 +76,13 @@ inline void emit_tagged_value(OutputBuffer& out, QirType type, std::string_view 
         emit_value(out, type, &tag, value);
         return;
     }
-    std::string_view prefix = record_prefix(type);
-    char* const begin = out.text.reserve(prefix.size() + max_scalar_text + tag.size() + 2);
+    const RecordPrefix& prefix = record_prefix(type);
+    char* const begin = out.text.reserve(sizeof prefix.text + max_scalar_text + tag.size() + 2);
     char* p = begin;
-    std::memcpy(p, prefix.data(), prefix.size());
-    p = write_scalar_text(p + prefix.size(), value.scalar);
+    std::memcpy(p, prefix.text, sizeof prefix.text);
+    p = write_scalar_text(p + prefix.size, value.scalar);
     *p++ = '\t';
-    std::memcpy(p, tag.data(), tag.size());
-    p += tag.size();
+    p = copy_short(p, tag.data(), tag.size());
     *p++ = '\n';
     out.text.advance(p - begin);
 }

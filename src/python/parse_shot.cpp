@@ -12,7 +12,7 @@ namespace {
 
 // The UTF-8 text of an entry's key, or false when the key is not a str or
 // has no UTF-8 form (a lone surrogate): such entries are dropped silently.
-inline bool key_text(PyObject* key, std::string_view& text) {
+[[gnu::always_inline]] inline bool key_text(PyObject* key, std::string_view& text) {
     if (Py_TYPE(key) != &PyUnicode_Type && !PyUnicode_Check(key)) return false;
     Py_ssize_t size;
     const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
@@ -24,12 +24,12 @@ inline bool key_text(PyObject* key, std::string_view& text) {
     return true;
 }
 
-inline void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
+[[gnu::always_inline]] inline void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
     // Entries that will neither be written nor counted need no classification.
     if (auto entry = user_entry(key)) emit_tagged_value(out, entry->type, entry->tag, classifier.classify_value(value));
 }
 
-inline void emit_entry(PyObject* key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
+[[gnu::always_inline]] inline void emit_entry(PyObject* key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
     std::string_view text;
     if (!key_text(key, text)) return;
     // Entries that will neither be written nor counted need no classification.
@@ -38,7 +38,7 @@ inline void emit_entry(PyObject* key, PyObject* value, Classifier& classifier, O
 
 // An exact tuple or list cannot run Python code while it is read, so its items
 // can be borrowed.
-inline bool read_exact_pair(PyObject* item, Classifier& classifier, OutputBuffer& out) {
+[[gnu::always_inline]] inline bool read_exact_pair(PyObject* item, Classifier& classifier, OutputBuffer& out) {
     PyTypeObject* type = Py_TYPE(item);
     if (type == &PyTuple_Type) {
         if (PyTuple_Size(item) >= 2)
@@ -72,11 +72,14 @@ void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& ou
 void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
     PyTypeObject* type = Py_TYPE(shot);
     if (type == &PyList_Type) {
-        // As the list iterator does: the length is read again at every step,
-        // since Python code run for one item may change the list.
-        for (Py_ssize_t i = 0; i < PyList_Size(shot); ++i) {
+        // As the list iterator does, the length is read again whenever Python
+        // code has run for an item, since that code may change the list.
+        Py_ssize_t size = PyList_Size(shot);
+        for (Py_ssize_t i = 0; i < size; ++i) {
             PyObject* item = PyList_GetItem(shot, i);
-            if (!read_exact_pair(item, classifier, out)) read_item(item, classifier, out);
+            if (read_exact_pair(item, classifier, out)) continue;
+            read_item(item, classifier, out);
+            size = PyList_Size(shot);
         }
         return;
     }
