@@ -186,6 +186,13 @@ Ref qir_labeled_output(Args a) {
 
 using Body = Ref (*)(Args);
 
+struct RecursionLevel {
+    RecursionLevel() = default;
+    RecursionLevel(const RecursionLevel&) = delete;
+    RecursionLevel& operator=(const RecursionLevel&) = delete;
+    ~RecursionLevel() { Py_LeaveRecursiveCall(); }
+};
+
 template <std::size_t index, Body body>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
@@ -198,6 +205,11 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
             bound = slots;
         }
         CallBorrow borrow(self);
+        // Bodies run Python code that may call back in; counting each call as
+        // one level of recursion makes runaway re-entry a RecursionError, not
+        // a stack overflow.
+        if (Py_EnterRecursiveCall(" while formatting QIR output")) throw_fetched();
+        RecursionLevel level;
         return body(bound).release();
     });
 }
