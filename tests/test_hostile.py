@@ -4,6 +4,7 @@ container being read.  Every case must end in an exception or a text, never a
 crash, and leave the formatter usable."""
 
 import logging
+import subprocess
 import sys
 import threading
 import time
@@ -530,6 +531,28 @@ def test_unbounded_reentry_ends_in_recursion_error(formatter, qo):
         formatter.write_shot(qo, [Deep()])
     assert qo.writes == []
     assert_healthy(formatter)
+
+
+def test_reentry_under_a_raised_recursion_limit_does_not_overflow_the_stack():
+    # Each native call counts as a level, so a limit far above the default
+    # still ends in RecursionError before the C stack runs out.
+    script = """
+import sys
+from brevant import QirLabeledFormatter
+f = QirLabeledFormatter()
+sys.setrecursionlimit(8000)
+class Sink:
+    def write(self, text): pass
+class Deep:
+    def __len__(self): return 2
+    def __getitem__(self, index): f.write_shot(Sink(), [Deep()])
+try:
+    f.write_shot(Sink(), [Deep()])
+except RecursionError:
+    print("RecursionError")
+"""
+    done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=120)
+    assert (done.returncode, done.stdout.strip()) == (0, "RecursionError"), done.stderr[-2000:]
 
 
 # --- containers changed while they are read -------------------------------
