@@ -65,12 +65,14 @@ Ref validate_tag_and_value(Args a) {
     return py_bool(usable_tag && a[1] != Py_None);
 }
 
-Ref results_header(Args a) {
+Ref write_fixed_text(PyObject* qo, std::string_view text) {
     OutputBuffer out;
-    out.text.append(results_header_text);
-    deliver(a[0], out);
+    out.text.append(text);
+    deliver(qo, out);
     return py_none();
 }
+
+Ref results_header(Args a) { return write_fixed_text(a[0], results_header_text); }
 
 Ref first_shot_header(Args a) {
     AttributeMap attributes = convert_attributes(a[1]);
@@ -80,12 +82,7 @@ Ref first_shot_header(Args a) {
     return py_none();
 }
 
-Ref shot_footer(Args a) {
-    OutputBuffer out;
-    out.text.append(shot_end_text);
-    deliver(a[0], out);
-    return py_none();
-}
+Ref shot_footer(Args a) { return write_fixed_text(a[0], shot_end_text); }
 
 Ref emit(Args a) {
     OutputBuffer out;
