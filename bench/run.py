@@ -13,6 +13,7 @@ import importlib.util
 import json
 import os
 import platform
+import random
 import resource
 import shlex
 import statistics
@@ -132,18 +133,20 @@ def time_round_robin(fns, results, rounds):
     """Per-round CPU time (ns), wall time (ns) and minor page faults of each call.
 
     CPU time of this thread is what the figures use: on a shared machine the
-    wall clock also counts time spent waiting for a core. The first contestant
-    rotates from round to round.
+    wall clock also counts time spent waiting for a core. Each round runs the
+    contestants in a fresh seeded order, so that none always follows the same
+    neighbour and inherits the cache and heap it leaves behind.
     """
     names = list(fns)
+    rng = random.Random(0)
     cpu = {name: [] for name in names}
     wall = {name: [] for name in names}
     faults = {name: [] for name in names}
     gc.collect()
     gc.freeze()  # the input is long-lived: keep collections from rescanning it
     try:
-        for r in range(rounds):
-            for name in names[r % len(names):] + names[: r % len(names)]:
+        for _ in range(rounds):
+            for name in rng.sample(names, len(names)):
                 gc.disable()
                 start_faults = minor_faults()
                 start_wall, start_cpu = time.perf_counter_ns(), time.thread_time_ns()
@@ -268,7 +271,7 @@ def markdown(report):
         lines += ["", "| target | measured | met |", "|---|---:|---|"]
         for target in report["targets"]:
             lines.append(
-                f"| {target['name']} | {target['measured']:.2f} | "
+                f"| {target['name']} | {target['measured']:.3f} | "
                 f"{'yes' if target['met'] else 'NO'} |"
             )
     return "\n".join(lines) + "\n"
