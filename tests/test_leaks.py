@@ -207,7 +207,12 @@ def contents(obj, seen=None):
     """`obj` and every object reachable through its containers and pairs,
     except the interpreter's shared ones, which other code counts too."""
     seen = {} if seen is None else seen
-    if id(obj) in seen or sys.getrefcount(obj) > 10**6 or obj in (None, True, False) or (type(obj) is int and -5 <= obj <= 256):
+    shared = (
+        sys.getrefcount(obj) > 10**6  # immortal on 3.12+
+        or (type(obj) is tuple and not obj) or obj in (None, True, False)  # shared, not immortal before 3.12
+        or (type(obj) is int and -5 <= obj <= 256)
+    )
+    if id(obj) in seen or shared:
         return seen
     seen[id(obj)] = obj
     inner = ()
