@@ -12,7 +12,7 @@ public:
     // `front_gap` bytes are kept free before the text so that a header whose
     // content is only known at the end (the METADATA block) can be put in
     // front without moving the text behind it.
-    explicit TextBuffer(std::size_t front_gap = 0) : start_(front_gap), size_(front_gap) {}
+    explicit TextBuffer(std::size_t front_gap = 0);
     TextBuffer(const TextBuffer&) = delete;
     TextBuffer& operator=(const TextBuffer&) = delete;
     ~TextBuffer();
