@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds the extension with AddressSanitizer and UndefinedBehaviorSanitizer and
-# runs the whole test suite against it. Exits non-zero when a test fails or
-# when any process of the run (the test process or the interpreters the tests
-# start) writes a sanitizer report.
+# runs the whole test suite against it. Exits non-zero when a test fails or a
+# sanitizer reports: ASan reports of every process of the run are collected;
+# UBSan stops the process it fires in, which fails the run or the test that
+# started that interpreter.
 #
 #   tools/sanitize.sh [pytest arguments...]
 #
 # SANITIZE_DIR (default /tmp/brevant-sanitize) holds the venv, the build and
-# the reports; it is reused, so a second run only rebuilds what changed.
+# the reports; it is reused, so a second run only rebuilds what changed. Use
+# one per checkout: CMake refuses a build tree made from another source tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 work=${SANITIZE_DIR:-/tmp/brevant-sanitize}
@@ -41,6 +43,11 @@ rm -rf "$reports" && mkdir -p "$reports"
 # pytest must leave that stream alone (--capture=sys) and it is kept in a file.
 # The leak tests count pymalloc blocks and resident pages, which malloc-backed
 # allocation and ASan's quarantine make meaningless; they run on plain builds.
+# ASan's redzones make every C frame several times larger; the tests that
+# recurse deeply through the extension get the depth of a plain build with
+# four times the stack.
+stack=$(ulimit -s)
+[ "$stack" = unlimited ] || ulimit -s $((stack * 4))
 status=0
 LD_PRELOAD="$libasan $libstdcxx" PYTHONMALLOC=malloc \
   ASAN_OPTIONS="detect_leaks=0:log_path=$reports/asan" \
