@@ -24,15 +24,16 @@ namespace {
     return true;
 }
 
-[[gnu::always_inline]] inline void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
+[[gnu::always_inline]] inline void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier,
+                                                   OutputBuffer& out) {
     // Entries that will neither be written nor counted need no classification.
     if (auto entry = user_entry(key)) emit_tagged_value(out, entry->type, entry->tag, classifier.classify_value(value));
 }
 
-[[gnu::always_inline]] inline void emit_entry(PyObject* key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
+[[gnu::always_inline]] inline void emit_entry(PyObject* key, PyObject* value, Classifier& classifier,
+                                              OutputBuffer& out) {
     std::string_view text;
     if (!key_text(key, text)) return;
-    // Entries that will neither be written nor counted need no classification.
     emit_user_value(text, value, classifier, out);
 }
 
