@@ -2,15 +2,14 @@
 // OUTPUT records: which entries of a shot are user values, and what becomes
 // of each value (written, counted as malformed, or dropped silently).
 
-#include <optional>
-#include <string_view>
-
 #include <cstring>
 #include <iterator>
+#include <optional>
+#include <string_view>
 #include <utility>
 
-#include "labeled_formatter/output_buffer.hpp"
 #include "labeled_formatter/copy_short.hpp"
+#include "labeled_formatter/output_buffer.hpp"
 #include "labeled_formatter/qir_type.hpp"
 #include "labeled_formatter/scalar_text.hpp"
 #include "labeled_formatter/value.hpp"
@@ -23,8 +22,6 @@ struct UserEntry {
     std::string_view tag;  // may be empty and may hold further colons
 };
 
-// Absent for keys that are not user values and for raw types without a QIR
-// type: such entries are neither written nor counted.
 namespace detail {
 
 // One raw type, tested with its name and length known at compile time so
@@ -48,6 +45,8 @@ template <std::size_t... index>
 
 }  // namespace detail
 
+// Absent for keys that are not user values and for raw types without a QIR
+// type: such entries are neither written nor counted.
 inline std::optional<UserEntry> user_entry(std::string_view key) noexcept {
     constexpr std::string_view prefix = "USER:";
     if (!key.starts_with(prefix)) return std::nullopt;
