@@ -28,9 +28,9 @@ PyObject* new_str(std::string_view text) {
 
 void write_output(PyObject* qo, std::string_view text) {
     Ref str = Ref::steal(new_str(text));
-    Ref args = created(PyTuple_Pack(1, str.get()));
-    Ref write = checked(PyObject_GetAttr(qo, names().write));
-    checked(PyObject_Call(write.get(), args.get(), nullptr));
+    // A method call without an argument tuple, and without a bound method
+    // object where `write` is a plain method of the class (a file's is).
+    checked(PyObject_CallMethodObjArgs(qo, names().write, str.get(), nullptr));
 }
 
 }  // namespace brevant::py
