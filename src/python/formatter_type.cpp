@@ -71,10 +71,22 @@ std::atomic<PyObject*> class_slot{nullptr};
 std::once_flag class_flag;
 std::atomic<bool> class_attributes_set{false};
 
+constexpr const char* class_error = "An error occurred while initializing class QirLabeledFormatter";
+
 PyObject* create_class() {
     PyObject* type = PyType_FromSpec(&spec);
-    if (!type) throw_chained(PyExc_RuntimeError, "An error occurred while initializing class QirLabeledFormatter");
+    if (!type) throw_chained(PyExc_RuntimeError, class_error);
     return type;
+}
+
+// A failed step of setting the class attributes, reported as its own
+// RuntimeError under the class's.
+[[noreturn]] void throw_attribute_step_failed(const char* step_error) {
+    try {
+        throw_chained(PyExc_RuntimeError, step_error);
+    } catch (const PythonError&) {
+        throw_chained(PyExc_RuntimeError, class_error);
+    }
 }
 
 // val_fns: the two validators in the order they apply.
@@ -85,19 +97,10 @@ void set_class_attributes(PyObject* type) {
         Ref null = checked(PyObject_GetAttrString(type, "_val_null"));
         val_fns = created(PyTuple_Pack(2, tag_type.get(), null.get()));
     } catch (const PythonError&) {
-        try {
-            throw_chained(PyExc_RuntimeError, "An error occurred while initializing `QirLabeledFormatter.val_fns`");
-        } catch (const PythonError&) {
-            throw_chained(PyExc_RuntimeError, "An error occurred while initializing class QirLabeledFormatter");
-        }
+        throw_attribute_step_failed("An error occurred while initializing `QirLabeledFormatter.val_fns`");
     }
-    if (PyObject_SetAttrString(type, "val_fns", val_fns.get()) < 0) {
-        try {
-            throw_chained(PyExc_RuntimeError, "An error occurred while initializing `QirLabeledFormatter.__dict__`");
-        } catch (const PythonError&) {
-            throw_chained(PyExc_RuntimeError, "An error occurred while initializing class QirLabeledFormatter");
-        }
-    }
+    if (PyObject_SetAttrString(type, "val_fns", val_fns.get()) < 0)
+        throw_attribute_step_failed("An error occurred while initializing `QirLabeledFormatter.__dict__`");
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include <optional>
 #include <string_view>
-#include <utility>
 
 #include "labeled_formatter/emit.hpp"
 #include "labeled_formatter/records.hpp"
