@@ -534,6 +534,19 @@ def test_format_value(formatter, type_str, val):
         assert type(got) is type(expected) and got == expected
 
 
+def test_float_layouts_around_the_point(native):
+    """Every count of shortest digits against every place of the decimal point
+    near them: before, among and after the digits, and past the range that
+    the renderer lays out in registers, on both sides."""
+    for count in range(1, 18):
+        digits = "1234567890123456"[: count - 1] + "7"
+        for point in range(-36, 24):
+            x = float(f"0.{digits}e{point}")
+            for value in (x, -x):
+                _, writes, _ = native("emit", "FLOAT", "t", value)
+                assert writes == [f"OUTPUT\tDOUBLE\t{model.float_text(value)}\tt\n"], (count, point)
+
+
 @SETTINGS
 @given(bits=st.one_of(double_bits, st.integers(0, 2**64 - 1)))
 def test_float_value_field(native, bits):

@@ -1,8 +1,10 @@
 #pragma once
 // The text of one scalar, as it appears in a record's value field.
 
+#include <charconv>
 #include <cstddef>
 
+#include "labeled_formatter/copy_short.hpp"
 #include "labeled_formatter/text_buffer.hpp"
 #include "labeled_formatter/value.hpp"
 
@@ -21,6 +23,17 @@ void double_text(TextBuffer& out, double value);
 // The same texts written at `p`, which has room for max_scalar_text bytes;
 // return the end of the text.
 char* write_double_text(char* p, double value);
-char* write_scalar_text(char* p, Scalar value);
+
+[[gnu::always_inline]] inline char* write_scalar_text(char* p, Scalar value) {
+    switch (value.kind) {
+        case Scalar::Kind::Bool:
+            return value.boolean ? copy_short(p, "True", 4) : copy_short(p, "False", 5);
+        case Scalar::Kind::Int:
+            return std::to_chars(p, p + 20, value.integer).ptr;
+        case Scalar::Kind::Float:
+            return write_double_text(p, value.real);
+    }
+    return p;
+}
 
 }  // namespace brevant
