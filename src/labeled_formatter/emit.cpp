@@ -4,15 +4,6 @@
 
 namespace brevant {
 
-const RecordPrefix& record_prefix(QirType type) noexcept {
-    static constexpr RecordPrefix prefixes[] = {
-        {"OUTPUT\tINT\t", 11},    {"OUTPUT\tBOOL\t", 12},  {"OUTPUT\tDOUBLE\t", 14},
-        {"OUTPUT\tRESULT\t", 14}, {"OUTPUT\tARRAY\t", 13}, {"OUTPUT\tTUPLE\t", 13},
-        {"OUTPUT\tRESULT_ARRAY\t", 20},
-    };
-    return prefixes[static_cast<std::size_t>(type)];
-}
-
 void emit_value(OutputBuffer& out, QirType type, const std::string_view* tag, const OutputValue& value) {
     // The record is composed in place and cut off again if it turns out not to
     // be written, so a reader of the buffer never sees part of a line.

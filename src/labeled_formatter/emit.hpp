@@ -24,22 +24,22 @@ struct UserEntry {
 
 namespace detail {
 
-// One raw type, tested with its name and length known at compile time so
-// that the comparison is a few inline moves rather than a call.
+// Whether `key` starts with raw type `index` and a colon. The name and its
+// length are known at compile time, so the test is a few inline moves.
 template <std::size_t index>
-[[gnu::always_inline]] inline bool match_raw_type(std::string_view key, std::optional<UserEntry>& found) noexcept {
-    constexpr RawType raw = raw_types[index];
-    constexpr std::size_t size = raw.name.size();
-    if (key.size() <= size || key[size] != ':' || std::memcmp(key.data(), raw.name.data(), size) != 0) return false;
-    found = UserEntry{raw.type, key.substr(size + 1)};
-    return true;
+[[gnu::always_inline]] inline bool starts_with_raw_type(std::string_view key) noexcept {
+    constexpr std::string_view name = raw_types[index].name;
+    return key.size() > name.size() && key[name.size()] == ':' &&
+           std::memcmp(key.data(), name.data(), name.size()) == 0;
 }
 
+// The index of the raw type that `key` starts with, or the table's size.
+// An index rather than an entry, so that the caller builds its result once
+// and it stays in registers.
 template <std::size_t... index>
-[[gnu::always_inline]] inline std::optional<UserEntry> match_raw_types(std::string_view key,
-                                                                        std::index_sequence<index...>) noexcept {
-    std::optional<UserEntry> found;
-    (match_raw_type<index>(key, found) || ...);
+[[gnu::always_inline]] inline std::size_t raw_type_index(std::string_view key, std::index_sequence<index...>) noexcept {
+    std::size_t found = sizeof...(index);
+    ((starts_with_raw_type<index>(key) && (found = index, true)) || ...);
     return found;
 }
 
@@ -47,12 +47,16 @@ template <std::size_t... index>
 
 // Absent for keys that are not user values and for raw types without a QIR
 // type: such entries are neither written nor counted.
-inline std::optional<UserEntry> user_entry(std::string_view key) noexcept {
+[[gnu::always_inline]] inline std::optional<UserEntry> user_entry(std::string_view key) noexcept {
     constexpr std::string_view prefix = "USER:";
     if (!key.starts_with(prefix)) return std::nullopt;
     // The raw type ends at the first colon. Testing each known name for a
     // colon right after it finds that colon without scanning for it.
-    return detail::match_raw_types(key.substr(prefix.size()), std::make_index_sequence<std::size(raw_types)>());
+    const std::string_view rest(key.data() + prefix.size(), key.size() - prefix.size());
+    const std::size_t index = detail::raw_type_index(rest, std::make_index_sequence<std::size(raw_types)>());
+    if (index == std::size(raw_types)) return std::nullopt;
+    const std::size_t tag_start = raw_types[index].name.size() + 1;
+    return UserEntry{raw_types[index].type, {rest.data() + tag_start, rest.size() - tag_start}};
 }
 
 // Appends the value's OUTPUT record, or counts it as skipped when the value has
@@ -66,20 +70,30 @@ struct RecordPrefix {
     char text[24];
     std::size_t size;
 };
-const RecordPrefix& record_prefix(QirType type) noexcept;
+inline constexpr RecordPrefix record_prefixes[] = {
+    {"OUTPUT\tINT\t", 11},    {"OUTPUT\tBOOL\t", 12},  {"OUTPUT\tDOUBLE\t", 14},
+    {"OUTPUT\tRESULT\t", 14}, {"OUTPUT\tARRAY\t", 13}, {"OUTPUT\tTUPLE\t", 13},
+    {"OUTPUT\tRESULT_ARRAY\t", 20},
+};
+
+inline const RecordPrefix& record_prefix(QirType type) noexcept {
+    return record_prefixes[static_cast<std::size_t>(type)];
+}
 
 // The common record, a tagged scalar of a type without a rule of its own,
 // written in one step; everything else takes the general path.
-inline void emit_tagged_value(OutputBuffer& out, QirType type, std::string_view tag, const OutputValue& value) {
-    if (value.kind != OutputValue::Kind::Scalar || type == QirType::Bool || type == QirType::ResultArray) {
-        emit_value(out, type, &tag, value);
+[[gnu::always_inline]] inline void emit_tagged_scalar(OutputBuffer& out, QirType type, std::string_view tag,
+                                                      Scalar scalar) {
+    if (type == QirType::Bool || type == QirType::ResultArray) {
+        const std::string_view tag_copy = tag;  // pointed at here only, so `tag` stays in registers
+        emit_value(out, type, &tag_copy, OutputValue::of_scalar(scalar));
         return;
     }
     const RecordPrefix& prefix = record_prefix(type);
     char* const begin = out.text.reserve(sizeof prefix.text + max_scalar_text + tag.size() + 2);
     char* p = begin;
     std::memcpy(p, prefix.text, sizeof prefix.text);
-    p = write_scalar_text(p + prefix.size, value.scalar);
+    p = write_scalar_text(p + prefix.size, scalar);
     *p++ = '\t';
     p = copy_short(p, tag.data(), tag.size());
     *p++ = '\n';

@@ -31,7 +31,12 @@ inline bool classify_scalar(PyObject* object, Scalar& out) noexcept {
         out = Scalar::from_bool(object == Py_True);
         return true;
     }
-    return classify_scalar_slow(object, out);
+    // A scalar of its own for the call, so that `out` need not live in memory
+    // and can stay in registers on the paths above.
+    Scalar slow;
+    if (!classify_scalar_slow(object, slow)) return false;
+    out = slow;
+    return true;
 }
 
 // Classifies values, keeping one list's items at a time in storage it reuses,
@@ -40,6 +45,8 @@ class Classifier {
 public:
     // The returned value's list items stay valid until the next call.
     OutputValue classify_value(PyObject* object);
+    // The same, for an object that classify_scalar has turned down.
+    OutputValue classify_non_scalar(PyObject* object);
 
 private:
     OutputValue classify_list(PyObject* list);
@@ -49,6 +56,10 @@ private:
 inline OutputValue Classifier::classify_value(PyObject* object) {
     Scalar scalar;
     if (classify_scalar(object, scalar)) return OutputValue::of_scalar(scalar);
+    return classify_non_scalar(object);
+}
+
+inline OutputValue Classifier::classify_non_scalar(PyObject* object) {
     if (PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_LIST_SUBCLASS) return classify_list(object);
     return OutputValue::invalid();
 }

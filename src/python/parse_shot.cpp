@@ -27,7 +27,17 @@ namespace {
 [[gnu::always_inline]] inline void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier,
                                                    OutputBuffer& out) {
     // Entries that will neither be written nor counted need no classification.
-    if (auto entry = user_entry(key)) emit_tagged_value(out, entry->type, entry->tag, classifier.classify_value(value));
+    const auto entry = user_entry(key);
+    if (!entry) return;
+    Scalar scalar;
+    if (classify_scalar(value, scalar)) {
+        emit_tagged_scalar(out, entry->type, entry->tag, scalar);
+    } else {
+        // A copy to point at: the entry itself then never needs an address
+        // and stays in registers on the path above.
+        const std::string_view tag = entry->tag;
+        emit_value(out, entry->type, &tag, classifier.classify_non_scalar(value));
+    }
 }
 
 [[gnu::always_inline]] inline void emit_entry(PyObject* key, PyObject* value, Classifier& classifier,
@@ -70,7 +80,11 @@ void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& ou
 
 }  // namespace
 
-void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
+// Everything this calls that the compiler can see is inlined into it, so that
+// an entry's key, tag and value pass from reading to writing in registers:
+// left to its own choices, the compiler kept them in stack slots, stored a
+// field at a time and reloaded whole, and every such reload stalls.
+[[gnu::flatten]] void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
     PyTypeObject* type = Py_TYPE(shot);
     if (type == &PyList_Type) {
         // As the list iterator does, the length is read again whenever Python
