@@ -81,13 +81,17 @@ class ListSink:
         self.write = self.chunks.append
 
 
-def stream(formatter, results):
-    qo = ListSink()
+def stream_into(formatter, results, qo):
     formatter.results_header(qo)
     shots = iter(results)
     formatter.write_first_shot(qo, next(shots), ATTRIBUTES)
     for shot in shots:
         formatter.write_shot(qo, shot)
+
+
+def stream(formatter, results):
+    qo = ListSink()
+    stream_into(formatter, results, qo)
     return qo.chunks
 
 

@@ -15,7 +15,7 @@ import gc
 import statistics
 import time
 
-from run import ATTRIBUTES, ListSink, minor_faults, settle_allocator, stream
+from run import ATTRIBUTES, ListSink, minor_faults, settle_allocator, stream, stream_into
 from workloads import measure
 
 from brevant import QirLabeledFormatter
@@ -38,16 +38,10 @@ def main():
     results = measure(args.shots)
     chunk_sizes = [len(chunk) for chunk in stream(formatter, results)]
 
-    def into(sink):
-        formatter.results_header(sink)
-        formatter.write_first_shot(sink, results[0], ATTRIBUTES)
-        for shot in results[1:]:
-            formatter.write_shot(sink, shot)
-
     contestants = {
         "one call (qir_labeled_output)": lambda: formatter.qir_labeled_output(results, ATTRIBUTES),
-        "streaming, write = list.append": lambda: into(ListSink()),
-        "streaming, write keeps nothing": lambda: into(DiscardingSink()),
+        "streaming, write = list.append": lambda: stream_into(formatter, results, ListSink()),
+        "streaming, write keeps nothing": lambda: stream_into(formatter, results, DiscardingSink()),
         "the chunk strs alone, kept in a list": lambda: ["x" * size for size in chunk_sizes],
     }
     times = {name: [] for name in contestants}

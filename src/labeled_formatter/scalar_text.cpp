@@ -1,7 +1,5 @@
 #include "labeled_formatter/scalar_text.hpp"
 
-#include "labeled_formatter/copy_short.hpp"
-
 #define FMT_HEADER_ONLY
 #include <fmt/format.h>
 
@@ -15,8 +13,6 @@
 
 namespace brevant {
 namespace {
-
-char* copy(char* to, const char* from, std::size_t n) { return copy_short(to, from, n); }
 
 // The digits of n < 10^8 as eight ASCII bytes, most significant first in
 // memory (little-endian), without a division per digit: the word is split
@@ -91,9 +87,9 @@ constexpr int fast_max_point = 16;
 }  // namespace
 
 char* write_double_text(char* p, double value) {
-    if (std::isnan(value)) return copy(p, "nan", 3);
+    if (std::isnan(value)) return copy_short(p, "nan", 3);
     if (std::signbit(value)) *p++ = '-';
-    if (std::isinf(value)) return copy(p, "inf", 3);
+    if (std::isinf(value)) return copy_short(p, "inf", 3);
     // Shortest round-trip digits as an integer and a power of ten (zero gives
     // {0, 0}); the layout below is positional, never an exponent.
     const auto decimal = fmt::detail::dragonbox::to_decimal(std::fabs(value));
