@@ -151,7 +151,7 @@ DEFAULTS = ("qir_profiles", "base_profile"), ("required_num_qubits", "0"), ("req
         pytest.param(
             {"required_num_results": 4, "qir_profiles": None},
             ["-a", "required_num_qubits=1"],
-            [("qir_profiles", "None"), ("required_num_qubits", "1"), ("required_num_results", "4")],
+            [("qir_profiles", ""), ("required_num_qubits", "1"), ("required_num_results", "4")],
             [("qir_profiles", "base_profile"), ("required_num_qubits", "1"), ("required_num_results", "0")],
             id="document-kept-where-not-overridden",
         ),
@@ -170,6 +170,13 @@ DEFAULTS = ("qir_profiles", "base_profile"), ("required_num_qubits", "0"), ("req
             id="other-keys-change-nothing",
         ),
         pytest.param({}, [], list(DEFAULTS), list(DEFAULTS), id="none-at-all"),
+        pytest.param(
+            {"required_num_qubits": 2.5, "required_num_results": -(10**30)},
+            [],
+            [("qir_profiles", "base_profile"), ("required_num_qubits", "2.5"), ("required_num_results", str(-(10**30)))],
+            list(DEFAULTS),
+            id="numbers-as-json-text",
+        ),
     ],
 )
 def test_attribute_flags(doc_attributes, flags, from_document, from_jsonl, tmp_path):
@@ -184,20 +191,21 @@ def test_attribute_flags(doc_attributes, flags, from_document, from_jsonl, tmp_p
 
 
 @pytest.mark.parametrize(
-    "shots, count",
+    "shots, count, every_value",
     [
-        pytest.param([[["USER:INT:a", None]]], 1, id="one"),
+        pytest.param([[["USER:INT:a", None]]], 1, True, id="one"),
         pytest.param(
             [[["USER:INT:a", None], ["USER:INT:b", 2]], [["USER:RESULT_ARRAY:c", [3]], ["USER:FLOAT:d", "x"]]],
             3,
+            False,
             id="spread-over-shots",
         ),
-        pytest.param([[["USER:BOOL:a", None], ["USER:INT:b", 2]]], 0, id="bool-none-is-dropped-silently"),
+        pytest.param([[["USER:BOOL:a", None], ["USER:INT:b", 2]]], 0, False, id="bool-none-is-dropped-silently"),
     ],
 )
 @pytest.mark.parametrize("verbose", [False, True], ids=["summary", "verbose"])
 @pytest.mark.parametrize("suffix", [".json", ".jsonl"])
-def test_skipped_values_are_summarised(shots, count, verbose, suffix, tmp_path):
+def test_skipped_values_are_summarised(shots, count, every_value, verbose, suffix, tmp_path):
     path = tmp_path / f"in{suffix}"
     if suffix == ".json":
         path.write_text(json.dumps(shots))
@@ -210,13 +218,19 @@ def test_skipped_values_are_summarised(shots, count, verbose, suffix, tmp_path):
     assert len(warnings) == (count if verbose else 0)
     summary = [line for line in lines if line not in warnings]
     expected = f"brevant-labeled: skipped {count} malformed value{'' if count == 1 else 's'}"
+    if every_value:
+        expected += "; every value was skipped: a value must be a number, a boolean or a flat list of them"
+        expected += " (numpy values: convert with .tolist() or int(x) before writing them out)"
     assert summary == ([expected] if count else [])
 
 
-def test_verbose_warnings_name_the_json_lines_line(tmp_path):
-    path = write_jsonl(tmp_path / "in.jsonl", [[], [["USER:INT:a", 1]], [["USER:INT:b", None]]])
+@pytest.mark.parametrize("suffix, place", [(".jsonl", ":3"), (".json", ": [2]")])
+def test_verbose_warnings_name_the_place_and_tag(suffix, place, tmp_path):
+    shots = [[], [["USER:INT:a", 1]], [["USER:INT:a", 1], ["USER:INT:b\t", None]]]
+    path = tmp_path / f"in{suffix}"
+    path.write_text(json.dumps(shots)) if suffix == ".json" else write_jsonl(path, shots)
     proc = run(path, "-v")
-    assert stderr_lines(proc)[0] == f"brevant-labeled: warning: {path}:3: Skipping malformed QIR output value"
+    assert stderr_lines(proc)[0] == f"brevant-labeled: warning: {path}{place}: tag 'b\\t': Skipping malformed QIR output value"
 
 
 BAD_INPUTS = [
@@ -232,7 +246,12 @@ BAD_INPUTS = [
     ("in.json", '{"shots": [[]], "attributes": [1]}', "{path}: attributes:", "object"),
     ("in.json", '{"shots": [[]], "attributes": "x"}', "{path}: attributes:", "object"),
     ("in.json", '{"shots": [[["USER:INT:a", null]], [["USER:INT:a", 1], 5]]}', "{path}: shots[1]:", "len"),
-    ("in.json", '[[], [{"k": 1, "l": 2}]]', "{path}: [1]:", "entry"),
+    ("in.json", '[[], [{"k": 1, "l": 2}]]', "{path}: [1]:", "[label, value] list, not an object"),
+    ("in.jsonl", '[{"USER:INT:a": 1}]\n', "{path}:1:", "[label, value] list, not an object"),
+    ("in.json", '[["USER:INT:a", 1]]\n[["USER:INT:b", 2]]\n', "{path}:2:1:", "use --jsonl"),
+    ("in.json", '[["USER:INT:a", 1], ["USER:INT:b", 2]]', "{path}: [0]:", "use --jsonl"),
+    ("in.json", '{"shots": [], "attributes": {"qir_profiles": true}}', "{path}: attributes: qir_profiles:", "a boolean"),
+    ("in.json", '{"shots": [], "attributes": {"k": {}}}', "{path}: attributes: k:", "an object"),
     ("in.json", '{"shots": [[]], "attributes": {"qir_profiles": "\\udc80"}}', "{path}: attributes:", "encode"),
     ("in.json", "[" * 100_000, "{path}:", "JSON"),
     ("in.jsonl", '[["USER:INT:a", 1]]\n[["USER:INT:a", 1]\n', "{path}:2:19:", "invalid JSON"),
