@@ -1,11 +1,20 @@
 """The brevant-labeled converter, run as users run it: in a child process."""
 
+import concurrent.futures
+import contextlib
+import fcntl
 import json
 import os
+import pty
 import shutil
+import signal
+import socket
 import stat
+import struct
 import subprocess
 import sys
+import termios
+import time
 from pathlib import Path
 
 import pytest
@@ -14,6 +23,7 @@ import brevant
 from test_document import WORKED_EXAMPLE_TEXT
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+WORKED_JSON = (EXAMPLES / "worked_example.json").read_bytes()
 MODULE = [sys.executable, "-m", "brevant"]
 
 
@@ -33,9 +43,9 @@ RUNNERS = [
 ]
 
 
-def run(*args, stdin=b"", runner=MODULE, cwd=None):
+def run(*args, stdin=b"", runner=MODULE, cwd=None, env=None):
     return subprocess.run(
-        [*runner, *map(str, args)], input=stdin, capture_output=True, timeout=120, cwd=cwd
+        [*runner, *map(str, args)], input=stdin, capture_output=True, timeout=120, cwd=cwd, env=env
     )
 
 
@@ -224,13 +234,45 @@ def test_skipped_values_are_summarised(shots, count, every_value, verbose, suffi
     assert summary == ([expected] if count else [])
 
 
-@pytest.mark.parametrize("suffix, place", [(".jsonl", ":3"), (".json", ": [2]")])
-def test_verbose_warnings_name_the_place_and_tag(suffix, place, tmp_path):
+def without_tqdm(folder):
+    """An environment in which `import tqdm` fails, as where the "progress" extra is not installed."""
+    (folder / "tqdm.py").write_text("raise ImportError('tqdm is not installed')\n")
+    return {**os.environ, "PYTHONPATH": os.pathsep.join([str(folder), os.environ.get("PYTHONPATH", "")])}
+
+
+@pytest.mark.parametrize(
+    "suffix, place, hide_tqdm", [(".jsonl", ":3", False), (".jsonl", ":3", True), (".json", ": [2]", False)]
+)
+def test_verbose_warnings_name_the_place_and_tag(suffix, place, hide_tqdm, tmp_path):
     shots = [[], [["USER:INT:a", 1]], [["USER:INT:a", 1], ["USER:INT:b\t", None]]]
     path = tmp_path / f"in{suffix}"
     path.write_text(json.dumps(shots)) if suffix == ".json" else write_jsonl(path, shots)
-    proc = run(path, "-v")
-    assert stderr_lines(proc)[0] == f"brevant-labeled: warning: {path}{place}: tag 'b\\t': Skipping malformed QIR output value"
+    proc = run(path, "-v", env=without_tqdm(tmp_path) if hide_tqdm else None)
+    assert stderr_lines(proc) == [
+        f"brevant-labeled: warning: {path}{place}: tag 'b\\t': Skipping malformed QIR output value",
+        "brevant-labeled: skipped 1 malformed value",
+    ]
+
+
+def test_verbose_warnings_leave_the_progress_bar_whole(tmp_path):
+    controller, terminal = pty.openpty()
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))  # a new one is 0 columns wide
+    args = [*MODULE, "--jsonl", "-v", "-o", tmp_path / "out.txt"]
+    with subprocess.Popen(args, stdin=subprocess.PIPE, stderr=terminal) as child:
+        child.stdin.write(b"[]\n")
+        child.stdin.flush()
+        time.sleep(1.5)  # the bar shows once a run has taken a second
+        child.stdin.write(b'[["USER:INT:a", null]]\n')
+        child.stdin.close()
+    os.close(terminal)
+    shown = b""
+    with contextlib.suppress(OSError):  # the terminal's end reads as an error
+        while chunk := os.read(controller, 65536):
+            shown += chunk
+    os.close(controller)
+    pieces = shown.decode().replace("\r", "\n").splitlines()
+    assert any(piece.startswith("<stdin>: ") for piece in pieces), shown
+    assert "brevant-labeled: warning: <stdin>:2: tag 'a': Skipping malformed QIR output value" in pieces, shown
 
 
 BAD_INPUTS = [
@@ -273,6 +315,32 @@ def test_bad_input_is_one_line_naming_the_place(name, content, place, says, tmp_
     assert proc.returncode == 2
     assert line.startswith("brevant-labeled: error: " + place.format(path=path)), line
     assert says in line
+
+
+LONG = "1" + "0" * 5000  # more digits than int() converts
+SKIPPED_ONE = "brevant-labeled: skipped 1 malformed value"
+UNREAD = "brevant-labeled: warning: attributes not read: {} (the attributes read are qir_profiles, required_num_qubits, required_num_results)"
+ODD_BUT_READABLE = [
+    # (file name, content, flags, a line of the output, standard error)
+    ("in.jsonl", b'\xef\xbb\xbf[["USER:INT:a", 1]]\n', [], "OUTPUT\tINT\t1\ta", []),
+    ("in.json", b'\xef\xbb\xbf[[["USER:INT:a", 1]]]', [], "OUTPUT\tINT\t1\ta", []),
+    ("in.json", f'[[["USER:INT:a", 1], ["USER:INT:b", -{LONG}]]]', [], "OUTPUT\tINT\t1\ta", [SKIPPED_ONE]),
+    ("in.jsonl", f'[["USER:INT:a", 1], ["USER:INT:b", {LONG}]]\n', [], "OUTPUT\tINT\t1\ta", [SKIPPED_ONE]),
+    ("in.json", f'{{"shots": [[]], "attributes": {{"required_num_qubits": {LONG}}}}}', [], f"METADATA\trequired_num_qubits\t{LONG}", []),
+    ("in.json", '{"shots": [[]], "attributes": {"extra": "1"}}', ["-a", "qir_profiles=x"], "METADATA\tqir_profiles\tx", [UNREAD.format("'extra'")]),
+    ("in.jsonl", "[]\n", ["-a", "required_num_qbits=3", "-a", "b=1"], "START", [UNREAD.format("'required_num_qbits', 'b'")]),
+]
+
+
+@pytest.mark.parametrize(
+    "name, content, flags, line, errors", ODD_BUT_READABLE, ids=[f"{n}-{i}" for i, (n, *_) in enumerate(ODD_BUT_READABLE)]
+)
+def test_odd_but_readable_input(name, content, flags, line, errors, tmp_path):
+    path = tmp_path / name
+    path.write_bytes(content if isinstance(content, bytes) else content.encode())
+    proc = run(path, *flags)
+    assert (proc.returncode, stderr_lines(proc)) == (0, errors)
+    assert line in proc.stdout.decode().splitlines()
 
 
 @pytest.mark.parametrize(
@@ -344,6 +412,130 @@ def test_unwritable_output_fails_without_a_traceback(tmp_path):
     (line,) = stderr_lines(proc)
     assert proc.returncode == 1
     assert line.startswith("brevant-labeled: error: cannot write"), line
+
+
+def symlink(tmp, source):
+    (tmp / "real.txt").write_bytes(OLD_BYTES)
+    (tmp / "link.txt").symlink_to("real.txt")
+    return tmp / "link.txt", lambda: (tmp / "link.txt").is_symlink() and (tmp / "real.txt").read_bytes()
+
+
+def fifo(tmp, source):
+    os.mkfifo(tmp / "fifo")
+    # Opened without waiting for a writer: the output fits in the pipe until it is read.
+    reader = os.open(tmp / "fifo", os.O_RDONLY | os.O_NONBLOCK)
+
+    def received():
+        with open(reader, "rb") as stream:
+            return stat.S_ISFIFO((tmp / "fifo").lstat().st_mode) and stream.read()
+
+    return tmp / "fifo", received
+
+
+def unix_socket(tmp, source):
+    server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    server.bind(str(tmp / "socket"))
+    server.listen(1)
+    server.settimeout(60)
+
+    def receive():
+        with server, server.accept()[0] as connection:
+            return b"".join(iter(lambda: connection.recv(65536), b""))
+
+    future = concurrent.futures.ThreadPoolExecutor(1).submit(receive)
+    return tmp / "socket", future.result
+
+
+def device(name, minor):
+    def make(tmp, source):
+        path = Path("/dev", name)
+        if os.geteuid() == 0:  # a wrong converter run by root would replace the system's node: use our own
+            path = tmp / name
+            os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(1, minor))
+        return path, lambda: stat.S_ISCHR(path.lstat().st_mode)
+
+    return make
+
+
+def hard_link(tmp, source):
+    os.link(source, tmp / "linked.json")
+    return tmp / "linked.json", source.read_bytes
+
+
+WORKED = WORKED_EXAMPLE_TEXT.encode()
+OUTPUT_TARGETS = {
+    # name: (make the target, exit status, standard error, what is found there afterwards)
+    "symlink-target-replaced": (symlink, 0, [], WORKED),
+    "fifo-written-through": (fifo, 0, [], WORKED),
+    "socket-written-through": (unix_socket, 0, [], WORKED),
+    "dev-null-kept": (device("null", 3), 0, [], True),
+    "dev-full-kept": (device("full", 7), 1, ["brevant-labeled: error: cannot write '{path}': No space left on device"], True),
+    "directory": (lambda tmp, source: (tmp, tmp.exists), 2, ["brevant-labeled: error: refusing to write '{path}': it is a directory"], True),
+    "the-input": (lambda tmp, source: (source, source.read_bytes), 2, ["brevant-labeled: error: refusing to write '{path}': it is the input file"], WORKED_JSON),
+    "hard-link-to-the-input": (hard_link, 2, ["brevant-labeled: error: refusing to write '{path}': it is the input file"], WORKED_JSON),
+}
+
+
+@pytest.mark.parametrize("make, status, errors, found", OUTPUT_TARGETS.values(), ids=OUTPUT_TARGETS.keys())
+def test_output_targets(make, status, errors, found, tmp_path):
+    source = tmp_path / "in.json"
+    source.write_bytes(WORKED_JSON)
+    target, afterwards = make(tmp_path, source)
+    proc = run(source, "-o", target)
+    assert (proc.returncode, stderr_lines(proc)) == (status, [line.format(path=target) for line in errors])
+    assert afterwards() == found
+
+
+def test_output_to_dev_stdout_is_standard_output():
+    proc = run(EXAMPLES / "worked_example.json", "-o", "/dev/stdout")
+    assert (proc.returncode, proc.stdout, proc.stderr) == (0, WORKED, b"")
+
+
+@pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP, signal.SIGINT], ids=lambda s: s.name)
+@pytest.mark.parametrize("flags", [["--jsonl"], []], ids=["jsonl", "document"])
+def test_a_stop_signal_leaves_the_output_as_it_was(signum, flags, tmp_path):
+    out = tmp_path / "out.txt"
+    out.write_bytes(OLD_BYTES)
+    args = [*MODULE, *flags, "-o", out]
+    with subprocess.Popen(args, stdin=subprocess.PIPE, stderr=subprocess.PIPE) as child:
+        child.stdin.write(b'[["USER:INT:a", 1]]\n')
+        child.stdin.flush()
+        deadline = time.monotonic() + 60
+        while len(os.listdir(tmp_path)) < 2 and time.monotonic() < deadline:  # wait for the temporary file
+            time.sleep(0.02)
+        child.send_signal(signum)
+        _, errors = child.communicate(timeout=60)
+    assert (child.returncode, errors) == (128 + signum, b"")
+    assert (os.listdir(tmp_path), out.read_bytes()) == (["out.txt"], OLD_BYTES)
+
+
+@pytest.mark.parametrize(
+    "closed, args, status, errors",
+    [
+        pytest.param(0, [], 2, ["brevant-labeled: error: cannot read standard input: it is closed"], id="stdin"),
+        pytest.param(1, [EXAMPLES / "worked_example.json"], 1, ["brevant-labeled: error: cannot write standard output: it is closed"], id="stdout"),
+        pytest.param(2, [EXAMPLES / "worked_example.json", "-a", "unread=1"], 2, [], id="stderr"),
+    ],
+)
+def test_a_closed_standard_stream(closed, args, status, errors):
+    proc = subprocess.run([*MODULE, *args], capture_output=True, preexec_fn=lambda: os.close(closed), timeout=60)
+    assert (proc.returncode, stderr_lines(proc), proc.stdout) == (status, errors, b"")
+
+
+@pytest.mark.parametrize("path", [EXAMPLES / "worked_example.json", EXAMPLES / "measurements.jsonl"], ids=["json", "jsonl"])
+def test_a_reader_that_went_away_ends_the_run_with_141(path):
+    with subprocess.Popen([*MODULE, path], stdout=subprocess.PIPE, stderr=subprocess.PIPE) as child:
+        child.stdout.close()
+        errors = child.stderr.read()
+    assert (child.returncode, errors) == (141, b"")
+
+
+def test_no_input_on_a_terminal_shows_the_usage():
+    controller, terminal = pty.openpty()
+    proc = subprocess.run(MODULE, stdin=terminal, capture_output=True, timeout=60)
+    os.close(terminal)
+    os.close(controller)
+    assert (proc.returncode, stderr_lines(proc)[0]) == (2, "usage: brevant-labeled [-h] [-o OUTPUT] [-a KEY=VALUE] [--jsonl] [-q] [-v]")
 
 
 @pytest.mark.parametrize("flag", ["-a", "--attribute"])
