@@ -58,7 +58,7 @@ class SkipCounter(logging.Handler):
 
     def __init__(self, formatter: QirLabeledFormatter, verbose: bool) -> None:
         super().__init__(logging.WARNING)
-        self.formatter = formatter
+        self.labeled_formatter = formatter
         self.verbose = verbose
         self.count = 0
         self.say: Callable[[str], object] = lambda text: print(text, file=sys.stderr)
@@ -69,7 +69,7 @@ class SkipCounter(logging.Handler):
     def recount(self, entries: list[Any]) -> int:
         """How many of `entries` are skipped, found by writing them again; the count is kept."""
         before = self.count
-        self.formatter.emit_values_in_shot(io.StringIO(), entries)
+        self.labeled_formatter.emit_values_in_shot(io.StringIO(), entries)
         found, self.count = self.count - before, before
         return found
 
@@ -244,9 +244,9 @@ def convert_document(
     attributes.update(flags)
     warn_unread(attributes)
     try:
-        text = counter.formatter.qir_labeled_output(shots, attributes)
+        text = counter.labeled_formatter.qir_labeled_output(shots, attributes)
     except (TypeError, LookupError, ValueError) as exc:
-        raise InputError(blame(counter.formatter, shots, prefix, name, exc)) from None
+        raise InputError(blame(counter.labeled_formatter, shots, prefix, name, exc)) from None
     out.write(text)
     if counter.verbose and counter.count:
         for index, shot in enumerate(shots):
@@ -278,7 +278,7 @@ def convert_lines(
     advance: Callable[[int], object],
 ) -> None:
     warn_unread(attributes)
-    formatter = counter.formatter
+    formatter = counter.labeled_formatter
     first = True
     for lineno, line in enumerate(stream, 1):
         advance(len(line))
