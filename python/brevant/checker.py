@@ -244,14 +244,14 @@ class _Check:
 
     def line(self, number: int, text: str | LongLine) -> None:
         if isinstance(text, LongLine):
-            self.add(number, "line-too-long", length=text.length, limit=MAX_LINE_CHARS)
-            fields, kind, problem = [], "", None
+            fields, kind = [], ""
+            problem: _Problem | None = ("line-too-long", {"length": text.length, "limit": MAX_LINE_CHARS})
         else:
             fields = text.split("\t")
             kind = _fold(fields[0])
             problem = _record_problem(fields, kind, self.version)
-            if problem:
-                self.add(number, problem[0], **problem[1])
+        if problem:
+            self.add(number, problem[0], **problem[1])
         if self.phase <= _EXPECT_VERSION and kind != "START":
             self.header(number, kind, fields, problem is not None)
         else:

@@ -1,0 +1,162 @@
+import io
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from test_differential import doubles
+
+import brevant._lines
+from brevant import QirLabeledFormatter, check_labeled
+from brevant.checker import MESSAGES
+from brevant.checker import __doc__ as CHECKER_DOC
+
+H = "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.1\n"
+
+
+def shot(*records):
+    return "".join(f"{record}\n" for record in ("START", *records, "END\t0"))
+
+
+# (version, document, [(line, code), ...]); a shot's first record is on line 4.
+CASES = [
+    ("2.1", H + shot("OUTPUT\tTUPLE\t2\tt", "OUTPUT\tARRAY\t0\ta", "OUTPUT\tRESULT_ARRAY\t01\tb"), []),
+    ("2.1", 'header\tSCHEMA_ID\tLabeled\rHeader\tschema_version\t"2.1"\r\nstart\rmetadata\tk\t\r'
+     'output\tdouble\t-INFINITY\t"q r"\nOUTPUT\tDouble\tNaN\t\nOUTPUT\tDOUBLE\t.5E-3\tx\n'
+     "OUTPUT\tBOOL\tTrue\tb\nOUTPUT\tINT\t+007\ti\nend\t0", []),
+    ("1.0", "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t1.0\n" + shot("OUTPUT\tRESULT\t1\tr"), []),
+    ("2.1", H + shot("OUTPUT\tRESULT\t0\tr") + "\n", [(6, "empty-line")]),
+    ("2.1", H + shot("OUTPUT\tRESULT\t0\tl\nf", "OUTPUT\tINT\t1\tt\tab"), [(5, "unknown-record"), (6, "extra-fields")]),
+    ("2.1", H + shot("OUTPUT\tINT\t1", "METADATA"), [(4, "missing-fields"), (5, "missing-fields")]),
+    ("2.1", H + shot("OUTPUT\tINT\t1\tcafé", "METADATA\tk\x7f", 'OUTPUT\tINT\t1\ta"b', 'METADATA\t"k'),
+     [(4, "non-printable"), (5, "non-printable"), (6, "stray-quote"), (7, "stray-quote")]),
+    ("2.1", H + shot("OUTPUT\tSTRING\tx\ts", "OUTPUT\tARRAY\t[3, 4]\ta", "OUTPUT\tRESULT\tTrue\tr"),
+     [(4, "unknown-output-type"), (5, "list-value"), (6, "result-not-bit")]),
+    ("2.0", "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.0\n" + shot("OUTPUT\tRESULT_ARRAY\t1\tb"),
+     [(4, "unknown-output-type")]),
+    ("2.1", H + shot("OUTPUT\tRESULT_ARRAY\t\tb", "OUTPUT\tRESULT_ARRAY\t102\tb", "OUTPUT\tBOOL\t1\tb"),
+     [(4, "empty-result-array"), (5, "result-array-not-bits"), (6, "bad-bool")]),
+    ("2.1", H + shot("OUTPUT\tINT\t2.0\ti", "OUTPUT\tINT\t0x10\ti", "OUTPUT\tDOUBLE\t1.\td", "OUTPUT\tTUPLE\t-1\tt"),
+     [(4, "int-as-float"), (5, "bad-int"), (6, "bad-double"), (7, "bad-count")]),
+    # The tuple takes two records; the array's second element never comes.
+    ("2.1", H + shot("OUTPUT\tARRAY\t2\ta", "OUTPUT\tTUPLE\t2\tt", "OUTPUT\tINT\t1\ti", "OUTPUT\tINT\t1\ti"),
+     [(4, "count-mismatch")]),
+    ("2.1", H + shot("OUTPUT\tARRAY\t2\ta", "OUTPUT\tTUPLE\t1\tt", "OUTPUT\tINT\t1\ti", "OUTPUT\tINT\t1\ti"), []),
+    ("2.1", H + "START\nOUTPUT\tARRAY\t99999999999999999999999\ta\nEND\t1\n", [(4, "count-mismatch"), (5, "end-not-zero")]),
+    ("2.1", shot("OUTPUT\tINT\t1\ti"), [(1, "header-missing")]),
+    ("2.1", "HEADER\tschema_version\t2.1\n" + shot(), [(1, "header-missing")]),
+    ("2.1", "HEADER\tschema_id\tlabeled\n" + shot(), [(2, "header-missing")]),
+    ("2.1", "HEADER\tschema_name\tlabeled\nHEADER\tschema_version\t2.0\n" + shot(),
+     [(1, "header-wrong"), (2, "version-mismatch")]),
+    ("2.1", "HEADER\tschema_id\tordered\nHEADER\tversion\t2.1\n" + shot(), [(1, "header-wrong"), (2, "header-wrong")]),
+    ("2.1", H + "HEADER\tk\tv\nMETADATA\tk\n" + shot() + "HEADER\tk\tv\nOUTPUT\tINT\t1\ti\nEND\t0\n" + shot(),
+     [(4, "metadata-outside-shot"), (7, "header-after-shot"), (8, "output-outside-shot"), (9, "end-outside-shot")]),
+    ("2.1", H + "START\n" + shot("OUTPUT\tARRAY\t1\ta") + "START\nOUTPUT\tARRAY\t3\ta",
+     [(4, "start-in-shot"), (5, "count-mismatch"), (8, "unterminated-shot")]),
+    ("2.1", H, [(2, "no-shots")]),
+    ("2.1", "", [(1, "header-missing"), (1, "no-shots")]),
+    ("2.1", b"\xef\xbb\xbfHEADER\tschema_id\tlabeled\n", [(1, "unknown-record"), (1, "header-missing"), (1, "no-shots")]),
+]
+
+
+@pytest.mark.parametrize("version, document, expected", CASES)
+def test_findings(version, document, expected):
+    found = check_labeled(document, version=version)
+    assert [(f.line, f.code) for f in found] == expected
+    assert all(f.message == f.message.strip() and "\n" not in f.message for f in found)
+
+
+def test_every_code_is_tested_and_documented():
+    tested = {code for _, _, expected in CASES for _, code in expected}
+    assert tested | {"line-too-long"} == set(MESSAGES)
+    assert all(f"\n    {code} " in CHECKER_DOC for code in MESSAGES)
+
+
+def test_unknown_version():
+    with pytest.raises(ValueError, match="'3.0'"):
+        check_labeled(H, version="3.0")
+
+
+def test_long_line(monkeypatch):
+    monkeypatch.setattr(brevant._lines, "MAX_LINE_CHARS", 8)
+    monkeypatch.setattr(brevant._lines, "CHUNK_CHARS", 3)
+    found = check_labeled(H.replace("schema_version", "v"))
+    assert [(f.line, f.code) for f in found] == [(1, "line-too-long"), (2, "line-too-long"), (2, "no-shots")]
+
+
+def _cased(word):
+    return st.lists(st.booleans(), min_size=len(word), max_size=len(word)).map(
+        lambda upper: "".join(c.upper() if u else c.lower() for c, u in zip(word, upper))
+    )
+
+
+_text = st.text(st.characters(min_codepoint=0x20, max_codepoint=0x7E, exclude_characters='"'), max_size=6)
+_field = st.one_of(_text, _text.map('"{}"'.format))
+_number = st.from_regex(r"([0-9]+|[0-9]*\.[0-9]+)([eE][+-]?[0-9]+)?", fullmatch=True)
+_VALUES = {
+    "RESULT": st.sampled_from("01"),
+    "RESULT_ARRAY": st.from_regex(r"[01]+", fullmatch=True),
+    "BOOL": st.one_of(_cased("true"), _cased("false")),
+    "INT": st.from_regex(r"[+-]?[0-9]+", fullmatch=True),
+    "DOUBLE": st.tuples(st.sampled_from(["", "+", "-"]), st.one_of(*map(_cased, ["inf", "infinity", "nan"]), _number))
+    .map("".join),
+}
+_value_record = st.sampled_from(sorted(_VALUES)).flatmap(
+    lambda t: st.tuples(_cased("OUTPUT"), _cased(t), _VALUES[t], _field).map(lambda f: ["\t".join(f)])
+)
+_outputs = st.recursive(
+    _value_record,
+    lambda kids: st.tuples(_cased("OUTPUT"), st.sampled_from(["ARRAY", "TUPLE"]).flatmap(_cased), st.lists(kids, max_size=3), _field)
+    .map(lambda c: [f"{c[0]}\t{c[1]}\t{len(c[2])}\t{c[3]}"] + [line for kid in c[2] for line in kid]),
+    max_leaves=6,
+)
+_metadata = st.tuples(_cased("METADATA"), st.lists(_field, min_size=1, max_size=2)).map(lambda m: ["\t".join([m[0], *m[1]])])
+_shot = st.tuples(_cased("START"), st.lists(st.one_of(_outputs, _metadata), max_size=4), _cased("END\t0")).map(
+    lambda s: [s[0], *(line for item in s[1] for line in item), s[2]]
+)
+_headers = st.tuples(
+    _cased("HEADER\tschema_id\tlabeled"),
+    _cased("HEADER\tschema_version\t").map(lambda h: h + "2.1"),
+    st.lists(st.tuples(_field, _field).map(lambda f: "HEADER\t" + "\t".join(f)), max_size=2),
+).map(lambda h: [h[0], h[1], *h[2]])
+documents = st.tuples(_headers, st.lists(_shot, min_size=1, max_size=3)).map(lambda d: d[0] + sum(d[1], []))
+
+
+def _join(data, lines):
+    ends = data.draw(st.lists(st.sampled_from(["\n", "\r", "\r\n"]), min_size=len(lines), max_size=len(lines)))
+    text = "".join(line + end for line, end in zip(lines, ends))
+    return text if data.draw(st.booleans()) else text[: -len(ends[-1])]
+
+
+@settings(max_examples=200, deadline=None)
+@given(documents, st.data())
+def test_grammar_documents_conform_and_a_mutation_is_found(lines, data):
+    assert check_labeled(_join(data, lines)) == []
+    at = data.draw(st.integers(0, len(lines) - 1))
+    line = lines[at]
+    if line.upper() in ("START", "END\t0") and data.draw(st.booleans()):
+        mutated = "END\t0" if line.upper() == "START" else "START"
+    else:  # a character that no label, value or literal may hold
+        where = data.draw(st.integers(0, len(line)))
+        bad = data.draw(st.sampled_from(["\x00", "\x1f", "\x7f", "é", "\udcff", "\ufeff"]))
+        mutated = line[:where] + bad + line[where:]
+    found = check_labeled(_join(data, lines[:at] + [mutated] + lines[at + 1 :]))
+    assert at + 1 in {f.line for f in found}
+
+
+_ordinary = st.one_of(
+    st.tuples(st.just("RESULT"), st.integers(0, 1)),
+    st.tuples(st.just("INT"), st.integers(-(2**63), 2**63 - 1)),
+    st.tuples(st.just("FLOAT"), doubles),
+    st.tuples(st.just("BOOL"), st.one_of(st.booleans(), st.integers())),
+    st.tuples(st.just("RESULT_ARRAY"), st.lists(st.sampled_from([0, 1, True, False]), min_size=1)),
+)
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.lists(st.lists(st.tuples(_ordinary, _text)), min_size=1, max_size=4), st.dictionaries(_text, _text))
+def test_formatter_output_of_ordinary_values_conforms(shots, attributes):
+    results = [[(f"USER:{raw}:{tag}", value) for (raw, value), tag in entries] for entries in shots]
+    text = QirLabeledFormatter().qir_labeled_output(results, attributes)
+    assert check_labeled(text) == []
+    for source in (text.encode(), io.BytesIO(text.encode()), io.StringIO(text)):
+        assert check_labeled(source) == []
