@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import codecs
 import os
-from collections.abc import Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 
 CHUNK_CHARS = 1 << 20
 # A line longer than this is skipped, not held: the checker promises memory
@@ -25,7 +25,7 @@ class LongLine:
         self.length = length
 
 
-def _read_all(read) -> Iterator[str | bytes]:
+def _read_all(read: Callable[[int], str | bytes]) -> Iterator[str | bytes]:
     while chunk := read(CHUNK_CHARS):
         yield chunk
 
@@ -55,8 +55,8 @@ def text_chunks(source: object) -> Iterator[str]:
     elif isinstance(source, os.PathLike):
         with open(source, "rb") as file:
             yield from _decoded(_read_all(file.read))
-    elif callable(getattr(source, "read", None)):
-        yield from _decoded(_read_all(source.read))
+    elif callable(read := getattr(source, "read", None)):
+        yield from _decoded(_read_all(read))
     else:
         raise TypeError(
             "source must be str, bytes, os.PathLike or a file object, "

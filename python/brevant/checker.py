@@ -60,7 +60,8 @@ messages may gain detail.  Findings come in line order.
 from __future__ import annotations
 
 import re
-from collections.abc import Iterator
+from collections.abc import Iterator, Mapping, Sequence
+from dataclasses import dataclass
 from typing import NamedTuple
 
 from brevant._lines import MAX_LINE_CHARS, LongLine, iter_lines
@@ -118,17 +119,36 @@ _SHAPES = {
 
 # Everything below is ASCII-only on purpose: Python's case-insensitive and \d
 # matching also accept non-ASCII letters and digits, which the grammar does not.
-_TEXT = re.compile(r'"[ !#-~]*"|[ !#-~]*')
+_NUMBER = r"(?:[0-9]+|[0-9]*\.[0-9]+)(?:e[+-]?[0-9]+)?"
+# Each type's value as the grammar writes it, and the code for a value that is not.
+_VALUE_SYNTAX = {
+    "RESULT": (r"[01]", "result-not-bit"),
+    "RESULT_ARRAY": (r"[01]+", "result-array-not-bits"),
+    "BOOL": (r"(?i:true|false)", "bad-bool"),
+    "INT": (r"[+-]?[0-9]+", "bad-int"),
+    "DOUBLE": (rf"[+-]?(?i:inf|infinity|nan|{_NUMBER})", "bad-double"),
+    "ARRAY": (r"[0-9]+", "bad-count"),
+    "TUPLE": (r"[0-9]+", "bad-count"),
+}
+_VALUE = {qir_type: re.compile(syntax, re.ASCII) for qir_type, (syntax, _) in _VALUE_SYNTAX.items()}
+_TEXT_SYNTAX = r'"[ !#-~]*"|[ !#-~]*'
+_TEXT = re.compile(_TEXT_SYNTAX)
 _NOT_PRINTABLE = re.compile(r"[^ -~]")
-_INT = re.compile(r"[+-]?[0-9]+")
-_DOUBLE = re.compile(
-    r"[+-]?(?:inf|infinity|nan|(?:[0-9]+|[0-9]*\.[0-9]+)(?:e[+-]?[0-9]+)?)", re.IGNORECASE | re.ASCII
-)
-_BITS = re.compile(r"[01]+")
-_COUNT = re.compile(r"[0-9]+")
 _COUNT_DIGITS = 18  # a longer count can never be met, and int() of it may be refused
 
-_Problem = tuple[str, dict[str, object]]
+
+def _plain_value_record(types: frozenset[str]) -> re.Pattern[str]:
+    """A conforming OUTPUT record of a non-container type: most lines of most documents."""
+    values = "|".join(
+        f"(?i:{qir_type})\t(?:{_VALUE_SYNTAX[qir_type][0]})"
+        for qir_type in sorted(types - {"ARRAY", "TUPLE"})
+    )
+    return re.compile(rf"(?i:OUTPUT)\t(?:{values})\t(?:{_TEXT_SYNTAX})", re.ASCII)
+
+
+_PLAIN_VALUE_RECORD = {version: _plain_value_record(types) for version, types in VERSIONS.items()}
+
+_Problem = tuple[str, Mapping[str, object]]
 
 
 class Finding(NamedTuple):
@@ -164,27 +184,14 @@ def _text_problem(what: str, text: str) -> _Problem | None:
     return "stray-quote", {"what": what}
 
 
-def _int_problem(value: str) -> str | None:
-    if _INT.fullmatch(value):
+def _value_code(qir_type: str, value: str) -> str | None:
+    if _VALUE[qir_type].fullmatch(value):
         return None
-    return "int-as-float" if _DOUBLE.fullmatch(value) else "bad-int"
-
-
-def _count_problem(value: str) -> str | None:
-    return None if _COUNT.fullmatch(value) else "bad-count"
-
-
-_VALUE_RULES = {
-    "RESULT": lambda value: None if value in ("0", "1") else "result-not-bit",
-    "RESULT_ARRAY": lambda value: (
-        None if _BITS.fullmatch(value) else "result-array-not-bits" if value else "empty-result-array"
-    ),
-    "BOOL": lambda value: None if _fold(value) in ("TRUE", "FALSE") else "bad-bool",
-    "INT": _int_problem,
-    "DOUBLE": lambda value: None if _DOUBLE.fullmatch(value) else "bad-double",
-    "ARRAY": _count_problem,
-    "TUPLE": _count_problem,
-}
+    if qir_type == "RESULT_ARRAY" and not value:
+        return "empty-result-array"
+    if qir_type == "INT" and _VALUE["DOUBLE"].fullmatch(value):
+        return "int-as-float"
+    return _VALUE_SYNTAX[qir_type][1]
 
 
 def _record_problem(fields: list[str], kind: str, version: str) -> _Problem | None:
@@ -214,9 +221,9 @@ def _record_problem(fields: list[str], kind: str, version: str) -> _Problem | No
     details = {"type": qir_type, "value": _show(value)}
     if value.startswith("["):
         return "list-value", details
-    code = _VALUE_RULES[qir_type](value)
-    if code:
-        return code, details
+    value_code = _value_code(qir_type, value)
+    if value_code:
+        return value_code, details
     return _text_problem("label", label)
 
 
@@ -227,22 +234,36 @@ def _unquoted(text: str) -> str:
 _EXPECT_ID, _EXPECT_VERSION, _PREAMBLE, _SHOTS = range(4)
 
 
+@dataclass(slots=True)
+class _Container:
+    """An ARRAY or TUPLE record still owed element records."""
+
+    line: int
+    qir_type: str
+    count_text: str
+    count: int
+    owed: int
+
+
 class _Check:
     """The document-level state: where the headers, shots and open containers stand."""
 
     def __init__(self, version: str) -> None:
         self.version = version
+        self.plain_value_record = _PLAIN_VALUE_RECORD[version].fullmatch
         self.phase = _EXPECT_ID
         self.shot_start = 0  # line of the open shot's START; 0 outside a shot
         self.shots = 0  # complete shots so far
-        # Containers still owed element records: [line, type, count text, count, still owed].
-        self.open: list[list] = []
+        self.open: list[_Container] = []  # innermost last
         self.found: list[Finding] = []
 
     def add(self, line: int, code: str, **details: object) -> None:
         self.found.append(Finding(line, code, MESSAGES[code].format(**details)))
 
     def line(self, number: int, text: str | LongLine) -> None:
+        if self.shot_start and type(text) is str and self.plain_value_record(text):
+            self.take_element()
+            return
         if isinstance(text, LongLine):
             fields, kind = [], ""
             problem: _Problem | None = ("line-too-long", {"length": text.length, "limit": MAX_LINE_CHARS})
@@ -277,7 +298,7 @@ class _Check:
         elif expected == _EXPECT_VERSION and _unquoted(value) != self.version:
             self.add(number, "version-mismatch", found=_show(value), version=self.version)
 
-    def expected_header(self, number: int, code: str, phase: int, fields: list[str] = ()) -> None:
+    def expected_header(self, number: int, code: str, phase: int, fields: Sequence[str] = ()) -> None:
         wanted = "schema_id labeled" if phase == _EXPECT_ID else f"schema_version {self.version}"
         self.add(number, code, expected=wanted, found=" ".join(map(_show, fields[1:])))
 
@@ -299,24 +320,28 @@ class _Check:
         elif kind == "OUTPUT":
             self.element(number, fields)
         elif kind == "END":
-            for line, qir_type, count_text, count, owed in self.open:
-                self.add(line, "count-mismatch", type=qir_type, count=count_text, found=count - owed)
+            for c in self.open:
+                self.add(c.line, "count-mismatch", type=c.qir_type, count=c.count_text, found=c.count - c.owed)
             self.open.clear()
             self.shot_start = 0
             self.shots += 1
 
     def element(self, number: int, fields: list[str]) -> None:
-        """An OUTPUT record in a shot: one element of the innermost open container."""
-        if self.open:
-            self.open[-1][-1] -= 1
-            if self.open[-1][-1] == 0:
-                self.open.pop()
+        """An OUTPUT record in a shot, which may open a container of its own."""
+        self.take_element()
         qir_type = _fold(fields[1]) if len(fields) > 2 else ""
-        if qir_type in ("ARRAY", "TUPLE") and _COUNT.fullmatch(fields[2]):
+        if qir_type in ("ARRAY", "TUPLE") and _VALUE[qir_type].fullmatch(fields[2]):
             digits = fields[2].lstrip("0")
             count = int(digits or "0") if len(digits) <= _COUNT_DIGITS else 10**_COUNT_DIGITS
             if count:
-                self.open.append([number, qir_type, fields[2][:40], count, count])
+                self.open.append(_Container(number, qir_type, fields[2][:40], count, count))
+
+    def take_element(self) -> None:
+        """One element of the innermost open container, which may be its last."""
+        if self.open:
+            self.open[-1].owed -= 1
+            if not self.open[-1].owed:
+                self.open.pop()
 
     def finish(self, last: int) -> None:
         last = max(last, 1)
