@@ -1,4 +1,7 @@
 import io
+import subprocess
+import sys
+from pathlib import Path
 
 import pytest
 from hypothesis import given, settings
@@ -160,3 +163,43 @@ def test_formatter_output_of_ordinary_values_conforms(shots, attributes):
     assert check_labeled(text) == []
     for source in (text.encode(), io.BytesIO(text.encode()), io.StringIO(text)):
         assert check_labeled(source) == []
+
+
+GOOD = H + shot("OUTPUT\tRESULT\t1\tr")
+BAD = H + shot("OUTPUT\tRESULT\t2\tr", "OUTPUT\tINT\t1\tt\tab")
+BAD_REPORT = [
+    "bad.txt:4: result-not-bit: RESULT value '2' is not 0 or 1",
+    "bad.txt:5: extra-fields: OUTPUT record has 4 fields after its kind, expected 3",
+]
+
+
+@pytest.mark.parametrize(
+    "args, stdin, status, out, err",
+    [
+        (["good.txt"], "", 0, [], ""),
+        (["-q", "good.txt", "bad.txt"], "", 1, [], ""),
+        (["good.txt", "bad.txt"], "", 1, BAD_REPORT, ""),
+        (["--schema-version", "2.0"], GOOD, 1,
+         ["<stdin>:2: version-mismatch: document declares schema version '2.1', checked against 2.0"], ""),
+        (["bad.txt", "missing.txt", "good.txt"], "", 2, BAD_REPORT, "brevant-check: error: cannot read 'missing.txt'"),
+        (["."], "", 2, [], "brevant-check: error: cannot read '.'"),
+    ],
+)
+def test_check_command(args, stdin, status, out, err, tmp_path, monkeypatch, capsys):
+    from brevant.read_cli import check_main
+
+    (tmp_path / "good.txt").write_text(GOOD)
+    (tmp_path / "bad.txt").write_bytes(BAD.encode())
+    monkeypatch.chdir(tmp_path)
+    monkeypatch.setattr("sys.stdin", io.TextIOWrapper(io.BytesIO(stdin.encode())))
+    assert check_main(args) == status
+    captured = capsys.readouterr()
+    assert captured.out.splitlines() == out
+    assert captured.err.startswith(err) and captured.err.count("\n") == bool(err)
+
+
+def test_check_console_script(tmp_path):
+    script = Path(sys.executable).with_name("brevant-check")
+    (tmp_path / "bad.txt").write_text(BAD)
+    proc = subprocess.run([script, "bad.txt"], capture_output=True, text=True, cwd=tmp_path, timeout=60)
+    assert (proc.returncode, proc.stdout.splitlines(), proc.stderr) == (1, BAD_REPORT, "")
