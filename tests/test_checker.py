@@ -65,10 +65,13 @@ CASES = [
 
 
 @pytest.mark.parametrize("version, document, expected", CASES)
-def test_findings(version, document, expected):
+def test_findings(version, document, expected, monkeypatch):
     found = check_labeled(document, version=version)
     assert [(f.line, f.code) for f in found] == expected
     assert all(f.message == f.message.strip() and "\n" not in f.message for f in found)
+    monkeypatch.setattr(brevant._lines, "CHUNK_CHARS", 2)  # CRLF and UTF-8 split between chunks
+    data = document if isinstance(document, bytes) else document.encode()
+    assert check_labeled(io.BytesIO(data), version=version) == found
 
 
 def test_every_code_is_tested_and_documented():
