@@ -52,7 +52,7 @@ CASES = [
     ("2.1", "HEADER\tschema_id\tlabeled\n" + shot(), [(2, "header-missing")]),
     ("2.1", "HEADER\tschema_name\tlabeled\nHEADER\tschema_version\t2.0\n" + shot(),
      [(1, "header-wrong"), (2, "version-mismatch")]),
-    ("2.1", "HEADER\tschema_id\tordered\nHEADER\tversion\t2.1\n" + shot(), [(1, "header-wrong"), (2, "header-wrong")]),
+    ("2.1", "HEADER\tschema_id\tordered\nHEADER\tversion\t2.1\n" + shot(), [(1, "schema-mismatch"), (2, "header-wrong")]),
     ("2.1", H + "HEADER\tk\tv\nMETADATA\tk\n" + shot() + "HEADER\tk\tv\nOUTPUT\tINT\t1\ti\nEND\t0\n" + shot(),
      [(4, "metadata-outside-shot"), (7, "header-after-shot"), (8, "output-outside-shot"), (9, "end-outside-shot")]),
     ("2.1", H + "START\n" + shot("OUTPUT\tARRAY\t1\ta") + "START\nOUTPUT\tARRAY\t3\ta",

@@ -45,6 +45,9 @@ messages may gain detail.  Findings come in line order.
     header-missing         a required HEADER record absent from its place
     header-wrong           a HEADER other than the one required in its place
                            (such as the old "schema_name" header)
+    schema-mismatch        a schema_id header naming the ordered schema,
+                           which the grammar allows but a Labeled document
+                           does not declare
     version-mismatch       a schema_version header naming another version
                            than the one checked
     header-after-shot      a HEADER after the first START
@@ -90,6 +93,7 @@ MESSAGES = {
     "end-not-zero": "END exit code {value} is not 0",
     "header-missing": "expected HEADER {expected} here",
     "header-wrong": "expected HEADER {expected}, found HEADER {found}",
+    "schema-mismatch": "document declares schema {found}, checked as labeled",
     "version-mismatch": "document declares schema version {found}, checked against {version}",
     "header-after-shot": "HEADER after the first START",
     "metadata-outside-shot": "METADATA outside a shot (not between START and END)",
@@ -291,7 +295,9 @@ class _Check:
         if expected == _EXPECT_ID and name == "SCHEMA_VERSION":
             self.expected_header(number, "header-missing", _EXPECT_ID)
             expected, self.phase = _EXPECT_VERSION, _PREAMBLE
-        if expected == _EXPECT_ID and (name, _fold(value)) != ("SCHEMA_ID", "LABELED"):
+        if expected == _EXPECT_ID and (name, _fold(value)) == ("SCHEMA_ID", "ORDERED"):
+            self.add(number, "schema-mismatch", found=_show(value))
+        elif expected == _EXPECT_ID and (name, _fold(value)) != ("SCHEMA_ID", "LABELED"):
             self.expected_header(number, "header-wrong", expected, fields)
         elif expected == _EXPECT_VERSION and name != "SCHEMA_VERSION":
             self.expected_header(number, "header-wrong", expected, fields)
