@@ -13,8 +13,8 @@ import os
 from collections.abc import Callable, Iterable, Iterator
 
 CHUNK_CHARS = 1 << 20
-# A line longer than this is skipped, not held: the checker promises memory
-# bounded by the chunk size, whatever a file holds.
+# A line longer than this is reported, not held, so that memory stays bounded
+# whatever a file holds.
 MAX_LINE_CHARS = 1 << 24
 
 
