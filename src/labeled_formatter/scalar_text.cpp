@@ -22,21 +22,25 @@ constexpr std::uint64_t infinity_bits = std::bit_cast<std::uint64_t>(__builtin_i
 constexpr std::uint64_t positional_low = std::bit_cast<std::uint64_t>(1e-4);
 constexpr std::uint64_t positional_span = std::bit_cast<std::uint64_t>(1e16) - positional_low;
 
-// The digits of n < 10^8 as eight ASCII bytes, most significant first in
-// memory (little-endian), without a division per digit: the word is split
-// into halves, quarters and eighths, each step on all lanes at once.
-std::uint64_t eight_digits(std::uint32_t n) {
-    std::uint64_t v = (n / 10000) | (std::uint64_t{n % 10000} << 32);
-    const std::uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100, lanes < 10^4
-    v = hundreds | ((v - hundreds * 100) << 16);
-    const std::uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000F;  // lane / 10, lanes < 100
-    v = tens | ((v - tens * 10) << 8);
-    return v + 0x3030303030303030;
-}
-
 constexpr std::uint64_t ascii_zeros = 0x3030303030303030;
 
-// A significand of exactly 17 digits, trailing zeros included, as ASCII.
+// The digits of n < 10^8 as eight ASCII bytes, most significant first in
+// memory (little-endian), without a division per digit: each step splits
+// every lane of the word in two at once, the quotient staying in the low half
+// (x * 2^k - q * (d * 2^k - 1) is the quotient beside the remainder, in one
+// multiply and subtract).
+std::uint64_t eight_digits(std::uint64_t n) {
+    const std::uint64_t ten_thousands = (n * 109'951'163) >> 40;  // n / 10^4
+    std::uint64_t v = (n << 32) - ten_thousands * ((std::uint64_t{10'000} << 32) - 1);
+    const std::uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100, lanes < 10^4
+    v = (v << 16) - hundreds * ((100 << 16) - 1);
+    const std::uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000F;  // lane / 10, lanes < 100
+    v = (v << 8) - tens * ((10 << 8) - 1);
+    return v + ascii_zeros;
+}
+
+// A significand below 10^17 as 17 ASCII digits, with leading zeros if it has
+// fewer, and its trailing zeros.
 struct SeventeenDigits {
     char first;
     std::uint64_t second_to_ninth;
@@ -44,8 +48,8 @@ struct SeventeenDigits {
 
     explicit SeventeenDigits(std::uint64_t n)
         : first(static_cast<char>('0' + n / 10'000'000'000'000'000)),
-          second_to_ninth(eight_digits(static_cast<std::uint32_t>(n / 100'000'000 % 100'000'000))),
-          tenth_to_seventeenth(eight_digits(static_cast<std::uint32_t>(n % 100'000'000))) {}
+          second_to_ninth(eight_digits(n / 100'000'000 % 100'000'000)),
+          tenth_to_seventeenth(eight_digits(n % 100'000'000)) {}
 
     void store(char* to) const {
         static_assert(std::endian::native == std::endian::little);
@@ -65,50 +69,46 @@ struct SeventeenDigits {
     }
 };
 
-// Below 1e-4 and from 1e16 up, and zero: Żmij's digits, laid out here.
-char* write_outside_positional(char* p, double value) {
+// Zero, below 1e-4 and from 1e16 up: Żmij's digits, laid out here. Kept out
+// of line so that the common path saves no registers for it.
+[[gnu::noinline]] char* write_outside_positional(char* p, double value) {
     if (std::signbit(value)) *p++ = '-';
     if (value == 0) return copy_short(p, "0.0", 3);
     const zmij::dec_fp decimal = zmij::to_decimal(value);
     auto significand = static_cast<std::uint64_t>(decimal.sig);
     int exponent = decimal.exp;
-    // Normal doubles give 16 or 17 digits, subnormals fewer.
-    while (significand < 10'000'000'000'000'000) {
-        significand *= 10;
-        --exponent;
+    if (std::fabs(value) < 1) {
+        // "0.", zeros, then the digits, where the leading zeros of a short
+        // significand land on zeros already written. Down to 1e-30 those are
+        // two fixed stores.
+        const SeventeenDigits digits(significand);
+        const int lead = 2 - (17 + exponent);
+        if (lead <= 32) {
+            std::memcpy(p, "0.00000000000000", 16);
+            std::memset(p + 16, '0', 16);
+        } else {
+            std::memcpy(p, "0.", 2);
+            std::memset(p + 2, '0', static_cast<std::size_t>(lead - 2));
+        }
+        digits.store(p + lead);
+        return p + lead + digits.significant();
     }
-    const SeventeenDigits digits(significand);
-    // Where the decimal point falls, counted in digits from the first one.
-    const int point = 17 + exponent;
-    if (point > 0) {
-        // At least 1e16, so whole: the digits, zeros up to the point, ".0".
-        digits.store(p);
-        std::memset(p + 17, '0', static_cast<std::size_t>(point - 17));
-        std::memcpy(p + point, ".0", 2);
-        return p + point + 2;
-    }
-    // "0.", -point zeros, then the digits. Down to 1e-30 the zeros are two
-    // fixed stores, the digits landing over their tail.
-    const int lead = 2 - point;
-    if (lead <= 32) {
-        std::memcpy(p, "0.00000000000000", 16);
-        std::memset(p + 16, '0', 16);
-    } else {
-        std::memcpy(p, "0.", 2);
-        std::memset(p + 2, '0', static_cast<std::size_t>(lead - 2));
-    }
-    digits.store(p + lead);
-    return p + lead + digits.significant();
+    // Whole: the digits, zeros up to the point, ".0".
+    for (; significand < 10'000'000'000'000'000; --exponent) significand *= 10;
+    SeventeenDigits(significand).store(p);
+    std::memset(p + 17, '0', static_cast<std::size_t>(exponent));
+    std::memcpy(p + 17 + exponent, ".0", 2);
+    return p + 17 + exponent + 2;
 }
 
 }  // namespace
 
-char* write_double_text(char* p, double value) {
+[[gnu::flatten]] char* write_double_text(char* p, double value) {
     const std::uint64_t magnitude = std::bit_cast<std::uint64_t>(value) & ~sign_bit;
     if (magnitude - positional_low < positional_span) [[likely]] {
-        char* const end = zmij::write(p, zmij::double_buffer_size, value);
         // Below 1e16 the round trip through an integer is exact.
         const bool whole = static_cast<double>(static_cast<std::int64_t>(value)) == value;
+        char* const end = zmij::write(p, zmij::double_buffer_size, value);
         std::memcpy(end, ".0", 2);
         return end + (whole ? 2 : 0);
     }
