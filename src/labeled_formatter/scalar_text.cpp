@@ -9,12 +9,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace brevant {
 namespace {
 
 constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
-constexpr std::uint64_t infinity_bits = std::bit_cast<std::uint64_t>(__builtin_inf());
+constexpr std::uint64_t infinity_bits = std::bit_cast<std::uint64_t>(std::numeric_limits<double>::infinity());
 
 // Magnitudes in [1e-4, 1e16) are the ones Żmij writes positionally, with the
 // same digits and layout as ours but no ".0" after a whole value. They are
@@ -58,8 +59,8 @@ struct SeventeenDigits {
         std::memcpy(to + 9, &tenth_to_seventeenth, 8);
     }
 
-    // How many lead up to the last one that is not '0', found in the words
-    // already in registers rather than by reading the stored text back.
+    // The count of digits up to the last that is not '0', found in the words
+    // still in registers rather than by reading the stored text back.
     int significant() const {
         const std::uint64_t tail = tenth_to_seventeenth ^ ascii_zeros;
         const std::uint64_t middle = second_to_ninth ^ ascii_zeros;
@@ -78,9 +79,9 @@ struct SeventeenDigits {
     auto significand = static_cast<std::uint64_t>(decimal.sig);
     int exponent = decimal.exp;
     if (std::fabs(value) < 1) {
-        // "0.", zeros, then the digits, where the leading zeros of a short
-        // significand land on zeros already written. Down to 1e-30 those are
-        // two fixed stores.
+        // "0.", zeros, then the digits; the leading zeros of a short
+        // significand land on zeros already written. Down to about 1e-30 the
+        // zeros are two fixed stores.
         const SeventeenDigits digits(significand);
         const int lead = 2 - (17 + exponent);
         if (lead <= 32) {
