@@ -4,14 +4,14 @@
 
 namespace brevant {
 
-void emit_value(OutputBuffer& out, QirType type, const std::string_view* tag, const OutputValue& value) {
+void emit_value(OutputBuffer& out, TypeRow type, std::optional<std::string_view> tag, const OutputValue& value) {
     // The record is composed in place and cut off again if it turns out not to
     // be written, so a reader of the buffer never sees part of a line.
     TextBuffer& text = out.text;
     const std::size_t mark = text.size();
     const RecordPrefix& prefix = record_prefix(type);
     text.append({prefix.text, prefix.size});
-    if (!record_value_text(text, type, value)) {
+    if (!record_value_text(text, row(type).rule, value)) {
         text.truncate(mark);
         ++out.skipped;
         return;

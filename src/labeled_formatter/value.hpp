@@ -52,11 +52,4 @@ struct OutputValue {
     static OutputValue invalid() noexcept { return {}; }
 };
 
-// What a type-specific rule makes of a value.
-enum class FormatOutcome : std::uint8_t {
-    Text,       // the rule's text was appended
-    Unchanged,  // the type has no rule of its own
-    Rejected,   // the value cannot be given the rule's text
-};
-
 }  // namespace brevant

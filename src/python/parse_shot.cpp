@@ -1,31 +1,29 @@
 #include "python/parse_shot.hpp"
 
+#include <optional>
 #include <string_view>
 
+#include "common/compiler.hpp"
 #include "labeled_formatter/emit.hpp"
+#include "labeled_formatter/user_key.hpp"
 #include "python/errors.hpp"
 #include "python/names.hpp"
 #include "python/ref.hpp"
+#include "python/utf8.hpp"
 
 namespace brevant::py {
 namespace {
 
-// The UTF-8 text of an entry's key, or false when the key is not a str or
+// The UTF-8 text of an entry's key; absent when the key is not a str or
 // has no UTF-8 form (a lone surrogate): such entries are dropped silently.
-[[gnu::always_inline]] inline bool key_text(PyObject* key, std::string_view& text) {
-    if (Py_TYPE(key) != &PyUnicode_Type && !PyUnicode_Check(key)) return false;
-    Py_ssize_t size;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(key, &size);
-    if (!utf8) {
-        PyErr_Clear();
-        return false;
-    }
-    text = {utf8, static_cast<std::size_t>(size)};
-    return true;
+BREVANT_INLINE std::optional<std::string_view> key_text(PyObject* key) {
+    if (Py_TYPE(key) != &PyUnicode_Type && !PyUnicode_Check(key)) return std::nullopt;
+    const std::optional<std::string_view> text = utf8_text(key);
+    if (!text) PyErr_Clear();
+    return text;
 }
 
-[[gnu::always_inline]] inline void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier,
-                                                   OutputBuffer& out) {
+BREVANT_INLINE void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
     // Entries that will neither be written nor counted need no classification.
     const auto entry = user_entry(key);
     if (!entry) return;
@@ -33,23 +31,17 @@ namespace {
     if (classify_scalar(value, scalar)) {
         emit_tagged_scalar(out, entry->type, entry->tag, scalar);
     } else {
-        // A copy to point at: the entry itself then never needs an address
-        // and stays in registers on the path above.
-        const std::string_view tag = entry->tag;
-        emit_value(out, entry->type, &tag, classifier.classify_non_scalar(value));
+        emit_value(out, entry->type, entry->tag, classifier.classify_non_scalar(value));
     }
 }
 
-[[gnu::always_inline]] inline void emit_entry(PyObject* key, PyObject* value, Classifier& classifier,
-                                              OutputBuffer& out) {
-    std::string_view text;
-    if (!key_text(key, text)) return;
-    emit_user_value(text, value, classifier, out);
+BREVANT_INLINE void emit_entry(PyObject* key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
+    if (const std::optional<std::string_view> text = key_text(key)) emit_user_value(*text, value, classifier, out);
 }
 
 // An exact tuple or list cannot run Python code while it is read, so its items
 // can be borrowed.
-[[gnu::always_inline]] inline bool read_exact_pair(PyObject* item, Classifier& classifier, OutputBuffer& out) {
+BREVANT_INLINE bool read_exact_pair(PyObject* item, Classifier& classifier, OutputBuffer& out) {
     PyTypeObject* type = Py_TYPE(item);
     if (type == &PyTuple_Type) {
         if (PyTuple_Size(item) >= 2)
@@ -72,10 +64,10 @@ void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& ou
     if (length < 0) throw_fetched();
     if (length < 2) return;
     Ref key = checked(PyObject_GetItem(item.get(), names().zero));
-    std::string_view text;
-    if (!key_text(key.get(), text)) return;
+    const std::optional<std::string_view> text = key_text(key.get());
+    if (!text) return;
     Ref value = checked(PyObject_GetItem(item.get(), names().one));
-    emit_user_value(text, value.get(), classifier, out);
+    emit_user_value(*text, value.get(), classifier, out);
 }
 
 }  // namespace
