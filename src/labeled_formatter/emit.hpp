@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <optional>
 #include <string_view>
 
 #include "common/compiler.hpp"
@@ -17,9 +16,13 @@
 namespace brevant {
 
 // Appends the value's OUTPUT record, or counts it as skipped when the value has
-// no text for its type. An absent tag (or an invalid BOOL) writes nothing but
-// is still counted when malformed.
-void emit_value(OutputBuffer& out, TypeRow type, std::optional<std::string_view> tag, const OutputValue& value);
+// no text for its type. An invalid value that BOOL's rule gives a text is
+// neither written nor counted.
+void emit_value(OutputBuffer& out, TypeRow type, std::string_view tag, const OutputValue& value);
+
+// The same for a value without a usable tag: nothing is written, but a
+// malformed value is still counted.
+void count_if_malformed(OutputBuffer& out, TypeRow type, const OutputValue& value);
 
 // "OUTPUT\t<QIR type>\t", the start of every record of a row, padded to a
 // fixed width so that it is copied in one fixed-size move.
@@ -49,13 +52,9 @@ constexpr const RecordPrefix& record_prefix(TypeRow type) noexcept {
     return record_prefixes[static_cast<std::size_t>(type)];
 }
 
-// The common record, a tagged scalar of a type without a rule of its own,
-// written in one step; everything else takes the general path.
-BREVANT_INLINE void emit_tagged_scalar(OutputBuffer& out, TypeRow type, std::string_view tag, Scalar scalar) {
-    if (has_own_rule(type)) {
-        emit_value(out, type, tag, OutputValue::of_scalar(scalar));
-        return;
-    }
+// The common record, a tagged scalar of a type without a rule of its own
+// (the caller checks has_own_rule), written in one step.
+BREVANT_INLINE void emit_plain_scalar(OutputBuffer& out, TypeRow type, std::string_view tag, Scalar scalar) {
     const RecordPrefix& prefix = record_prefix(type);
     char* const begin = out.text.reserve(sizeof prefix.text + max_scalar_text + tag.size() + 2);
     char* p = begin;

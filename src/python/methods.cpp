@@ -86,7 +86,11 @@ Ref emit(PyObject* qo, PyObject* ftype, PyObject* tag, PyObject* val) {
     // A type that is not a str has no QIR type: nothing is written or counted.
     if (std::optional<TypeRow> type = type_row(optional_text(ftype).value_or(std::string_view()))) {
         Classifier classifier;
-        emit_value(out, *type, optional_text(tag), classifier.classify_value(val));
+        const OutputValue value = classifier.classify_value(val);
+        if (const std::optional<std::string_view> tag_text = optional_text(tag))
+            emit_value(out, *type, *tag_text, value);
+        else
+            count_if_malformed(out, *type, value);
     }
     deliver(qo, out);
     return py_none();

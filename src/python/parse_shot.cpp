@@ -14,13 +14,19 @@
 namespace brevant::py {
 namespace {
 
-// The UTF-8 text of an entry's key; absent when the key is not a str or
-// has no UTF-8 form (a lone surrogate): such entries are dropped silently.
-BREVANT_INLINE std::optional<std::string_view> key_text(PyObject* key) {
-    if (Py_TYPE(key) != &PyUnicode_Type && !PyUnicode_Check(key)) return std::nullopt;
-    const std::optional<std::string_view> text = utf8_text(key);
-    if (!text) PyErr_Clear();
-    return text;
+// The UTF-8 text of an entry's key, or false when the key is not a str or has
+// no UTF-8 form (a lone surrogate): such entries are dropped silently. An out
+// parameter, not an optional: returned as an optional, the text went through
+// the stack on every entry (6% more instructions on `measure`).
+BREVANT_INLINE bool key_text(PyObject* key, std::string_view& text) {
+    if (Py_TYPE(key) != &PyUnicode_Type && !PyUnicode_Check(key)) return false;
+    const std::optional<std::string_view> utf8 = utf8_text(key);
+    if (!utf8) {
+        PyErr_Clear();
+        return false;
+    }
+    text = *utf8;
+    return true;
 }
 
 BREVANT_INLINE void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
@@ -28,15 +34,16 @@ BREVANT_INLINE void emit_user_value(std::string_view key, PyObject* value, Class
     const auto entry = user_entry(key);
     if (!entry) return;
     Scalar scalar;
-    if (classify_scalar(value, scalar)) {
-        emit_tagged_scalar(out, entry->type, entry->tag, scalar);
+    if (!has_own_rule(entry->type) && classify_scalar(value, scalar)) {
+        emit_plain_scalar(out, entry->type, entry->tag, scalar);
     } else {
-        emit_value(out, entry->type, entry->tag, classifier.classify_non_scalar(value));
+        emit_value(out, entry->type, entry->tag, classifier.classify_value(value));
     }
 }
 
 BREVANT_INLINE void emit_entry(PyObject* key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
-    if (const std::optional<std::string_view> text = key_text(key)) emit_user_value(*text, value, classifier, out);
+    std::string_view text;
+    if (key_text(key, text)) emit_user_value(text, value, classifier, out);
 }
 
 // An exact tuple or list cannot run Python code while it is read, so its items
@@ -64,10 +71,10 @@ void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& ou
     if (length < 0) throw_fetched();
     if (length < 2) return;
     Ref key = checked(PyObject_GetItem(item.get(), names().zero));
-    const std::optional<std::string_view> text = key_text(key.get());
-    if (!text) return;
+    std::string_view text;
+    if (!key_text(key.get(), text)) return;
     Ref value = checked(PyObject_GetItem(item.get(), names().one));
-    emit_user_value(*text, value.get(), classifier, out);
+    emit_user_value(text, value.get(), classifier, out);
 }
 
 }  // namespace
