@@ -7,10 +7,7 @@
 namespace brevant {
 
 struct Scalar {
-    // A whole word, though a byte would do: passed by value, the kind travels
-    // in a register, and a byte-wide field is stored and then reloaded at a
-    // wider size, which stalls until the store retires.
-    enum class Kind : std::uint64_t { Bool, Int, Float };
+    enum class Kind : std::uint8_t { Bool, Int, Float };
     Kind kind = Kind::Int;
     union {
         bool boolean;

@@ -1,7 +1,7 @@
 // API description records for stub generators: sixteen exported data symbols,
 // each a 4-byte little-endian length followed by that many bytes of JSON.
-// The module never reads them; tools/generate_stub.py turns them into the
-// package's .pyi stub.
+// The module never reads them; tests/test_api_records.py checks the package's
+// hand-kept .pyi stub against them.
 
 #include <cstdint>
 #include <string>
