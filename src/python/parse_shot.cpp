@@ -80,9 +80,11 @@ void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& ou
 }  // namespace
 
 // Everything this calls that the compiler can see is inlined into it, so that
-// an entry's key, tag and value pass from reading to writing in registers:
-// left to its own choices, the compiler kept them in stack slots, stored a
-// field at a time and reloaded whole, and every such reload stalls.
+// an entry's key, tag and value pass from reading to writing in registers.
+// Measured against always_inline on the per-entry helpers alone (to_chars and
+// the key compares then stay calls): 2-6% more instructions per workload, and
+// more again with link-time optimisation. The cost: under ASan this frame
+// grows to about 15 KB, hence the sanitizer run's larger stack.
 [[gnu::flatten]] void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
     PyTypeObject* type = Py_TYPE(shot);
     if (type == &PyList_Type) {
