@@ -13,7 +13,7 @@ import types
 
 import model
 import pytest
-from conftest import WARNING_TEXT
+from shared import WARNING_TEXT, FloatSub, IntSub, ListSub, StrSub
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from test_document import WORKED_EXAMPLE_ATTRIBUTES, WORKED_EXAMPLE_SHOTS, WORKED_EXAMPLE_TEXT
@@ -54,47 +54,6 @@ def test_model_reproduces_two_shot_document():
 )
 def test_model_float_text(value, text):
     assert model.float_text(value) == text
-
-
-class IntSub(int):
-    """Overrides every hook a formatter must not consult."""
-
-    def __repr__(self):
-        return "IntSub!"
-
-    __str__ = __repr__
-
-    def __int__(self):
-        return 7
-
-    def __index__(self):
-        return 7
-
-
-class FloatSub(float):
-    def __repr__(self):
-        return "FloatSub!"
-
-    __str__ = __repr__
-
-    def __float__(self):
-        return 7.0
-
-
-class ListSub(list):
-    def __iter__(self):
-        return iter([None])
-
-    def __len__(self):
-        return 0
-
-    def __getitem__(self, index):
-        return None
-
-
-class StrSub(str):
-    def __str__(self):
-        return "StrSub!"
 
 
 class DictSub(dict):
