@@ -4,8 +4,8 @@
 #include <mutex>
 
 #include "python/call_frame.hpp"
-#include "python/formatter_object.hpp"
 #include "python/errors.hpp"
+#include "python/formatter_object.hpp"
 #include "python/methods.hpp"
 #include "python/process_once.hpp"
 #include "python/ref.hpp"
