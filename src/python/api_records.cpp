@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/compiler.hpp"
 #include "python/method_table.hpp"
 #include "python/static_text.hpp"
 
@@ -105,7 +106,7 @@ constexpr std::string method_record() {
 }  // namespace brevant::py
 
 #define BREVANT_API_RECORD(number, make_json)                                                 \
-    extern "C" __attribute__((visibility("default"), used)) constinit const auto                \
+    extern "C" BREVANT_EXPORTED constinit const auto                                           \
         PYO3_INTROSPECTION_1_##number = brevant::py::freeze_bytes<brevant::py::prefixed<make_json>>();
 
 #define BREVANT_METHOD_RECORD(number, index) \

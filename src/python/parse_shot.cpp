@@ -88,7 +88,7 @@ void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& ou
 // the key compares then stay calls): 2-6% more instructions per workload, and
 // more again with link-time optimisation. The cost: under ASan this frame
 // grows to about 15 KB, hence the sanitizer run's larger stack.
-[[gnu::flatten]] void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
+BREVANT_FLATTEN void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
     PyTypeObject* type = Py_TYPE(shot);
     if (type == &PyList_Type) {
         // As the list iterator does, the length is read again whenever Python
