@@ -4,6 +4,8 @@
 // Inlined even where the compiler's own estimate says no: on the per-entry
 // path this keeps an entry's key, tag and value in registers.
 #define BREVANT_INLINE [[gnu::always_inline]] inline
+// Kept out of line, where inlining would only enlarge the caller's frame.
+#define BREVANT_NOINLINE [[gnu::noinline]]
 // Everything the function calls that the compiler can see is inlined into it.
 #define BREVANT_FLATTEN [[gnu::flatten]]
 #define BREVANT_UNLIKELY(condition) __builtin_expect(static_cast<bool>(condition), 0)

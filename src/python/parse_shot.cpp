@@ -29,6 +29,14 @@ BREVANT_INLINE bool key_text(PyObject* key, std::string_view& text) {
     return true;
 }
 
+// Values that are not plain scalars, out of line: inlined at each of the
+// shot reader's call sites, this path's locals made its frame under ASan
+// larger than deep re-entry allows.
+BREVANT_NOINLINE void emit_classified(OutputBuffer& out, TypeRow type, std::string_view tag, PyObject* value,
+                                      Classifier& classifier) {
+    emit_value(out, type, tag, classifier.classify_value(value));
+}
+
 BREVANT_INLINE void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
     // Entries that will neither be written nor counted need no classification.
     const auto entry = user_entry(key);
@@ -40,7 +48,7 @@ BREVANT_INLINE void emit_user_value(std::string_view key, PyObject* value, Class
     if (!has_own_rule(entry->type) && classify_scalar(value, scalar)) {
         emit_plain_scalar(out, entry->type, entry->tag, scalar);
     } else {
-        emit_value(out, entry->type, entry->tag, classifier.classify_value(value));
+        emit_classified(out, entry->type, entry->tag, value, classifier);
     }
 }
 
