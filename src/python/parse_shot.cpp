@@ -29,12 +29,18 @@ BREVANT_INLINE bool key_text(PyObject* key, std::string_view& text) {
     return true;
 }
 
-// Values that are not plain scalars, out of line: inlined at each of the
-// shot reader's call sites, this path's locals made its frame under ASan
-// larger than deep re-entry allows.
+// The paths other than the plain scalar's, out of line: inlined at each of the
+// shot reader's call sites, their locals made its frame under ASan larger than
+// deep re-entry allows.
 BREVANT_NOINLINE void emit_classified(OutputBuffer& out, TypeRow type, std::string_view tag, PyObject* value,
                                       Classifier& classifier) {
     emit_value(out, type, tag, classifier.classify_value(value));
+}
+
+// The same for a value already found not to be a scalar.
+BREVANT_NOINLINE void emit_non_scalar(OutputBuffer& out, TypeRow type, std::string_view tag, PyObject* value,
+                                      Classifier& classifier) {
+    emit_value(out, type, tag, classifier.classify_non_scalar(value));
 }
 
 BREVANT_INLINE void emit_user_value(std::string_view key, PyObject* value, Classifier& classifier, OutputBuffer& out) {
@@ -45,10 +51,12 @@ BREVANT_INLINE void emit_user_value(std::string_view key, PyObject* value, Class
     // scalar is classified rather than after keeps one value fewer alive across
     // the classifier's calls (3% fewer instructions on `measure`).
     Scalar scalar;
-    if (!has_own_rule(entry->type) && classify_scalar(value, scalar)) {
+    if (has_own_rule(entry->type)) {
+        emit_classified(out, entry->type, entry->tag, value, classifier);
+    } else if (classify_scalar(value, scalar)) {
         emit_plain_scalar(out, entry->type, entry->tag, scalar);
     } else {
-        emit_classified(out, entry->type, entry->tag, value, classifier);
+        emit_non_scalar(out, entry->type, entry->tag, value, classifier);
     }
 }
 
@@ -95,7 +103,7 @@ void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& ou
 // Measured against always_inline on the per-entry helpers alone (to_chars and
 // the key compares then stay calls): 2-6% more instructions per workload, and
 // more again with link-time optimisation. The cost: under ASan this frame
-// grows to about 15 KB, hence the sanitizer run's larger stack.
+// is about 14 KB, hence the sanitizer run's larger stack.
 BREVANT_FLATTEN void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
     PyTypeObject* type = Py_TYPE(shot);
     if (type == &PyList_Type) {
