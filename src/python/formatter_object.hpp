@@ -9,8 +9,7 @@ namespace brevant::py {
 
 struct FormatterObject {
     PyObject_HEAD
-    // Method calls in progress. Nothing reads it, yet it stays: it is the
-    // instance's one word after the header, the size callers see in __basicsize__.
+    // Calls in progress; never read, but it is the one word of __basicsize__ callers see.
     Py_ssize_t active_calls;
 };
 

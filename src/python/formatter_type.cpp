@@ -43,8 +43,7 @@ PyObject* formatter_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs)
 
 void formatter_dealloc(PyObject* self) {
     guarded<int>(0, [&] {
-        // Never read: it holds `object` until the instance and its type
-        // reference are gone, released last, as the destructor's contract orders.
+        // Never read: keeps `object` alive until the instance and its type reference are gone.
         Ref base = Ref::borrow(reinterpret_cast<PyObject*>(&PyBaseObject_Type));
         PyTypeObject* type = Py_TYPE(self);
         auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
