@@ -101,9 +101,9 @@ void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& ou
 // Everything this calls that the compiler can see is inlined into it, so that
 // an entry's key, tag and value pass from reading to writing in registers.
 // Measured against always_inline on the per-entry helpers alone (to_chars and
-// the key compares then stay calls): 2-6% more instructions per workload, and
-// more again with link-time optimisation. The cost: under ASan this frame
-// is about 14 KB, hence the sanitizer run's larger stack.
+// some key compares then stay calls): 2-6% more instructions per workload, and
+// no better with link-time optimisation. The cost: under ASan this frame is
+// about 14 KB, hence the sanitizer run's larger stack.
 BREVANT_FLATTEN void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
     PyTypeObject* type = Py_TYPE(shot);
     if (type == &PyList_Type) {
