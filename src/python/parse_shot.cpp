@@ -104,7 +104,7 @@ void read_item(PyObject* borrowed_item, Classifier& classifier, OutputBuffer& ou
 // some key compares then stay calls): 2-6% more instructions per workload, and
 // no better with link-time optimisation. The cost: under ASan this frame is
 // about 14 KB, hence the sanitizer run's larger stack.
-BREVANT_FLATTEN void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
+BREVANT_FLATTEN BREVANT_HOT_ALIGNED void parse_shot(PyObject* shot, Classifier& classifier, OutputBuffer& out) {
     PyTypeObject* type = Py_TYPE(shot);
     if (type == &PyList_Type) {
         // As the list iterator does, the length is read again whenever Python
