@@ -6,18 +6,42 @@
 
 #include "common/compiler.hpp"
 #include "labeled_formatter/value.hpp"
+#include "python/names.hpp"
 #include "python/python.hpp"
 
 namespace brevant::py {
 
 bool classify_scalar_slow(PyObject* object, Scalar& out) noexcept;
 
-// False where the object is not a bool, a 64-bit int or a float (subclasses included).
-BREVANT_INLINE bool classify_scalar(PyObject* object, Scalar& out) noexcept {
+// Classifies values, keeping one list's items at a time in storage it reuses,
+// so that a call allocates for lists once, not once per list.
+class Classifier {
+public:
+    // False where the object is not a bool, a 64-bit int or a float (subclasses included).
+    bool classify_scalar(PyObject* object, Scalar& out) const noexcept;
+    // The returned value's list items stay valid until the next call.
+    OutputValue classify_value(PyObject* object);
+    // The same, for an object that classify_scalar has turned down.
+    OutputValue classify_non_scalar(PyObject* object);
+
+private:
+    OutputValue classify_list(PyObject* list);
+    std::vector<Scalar> items_;
+    // The interpreter's own 0 and 1, which are what measured bits almost
+    // always are: found by identity, they need no call into the interpreter.
+    PyObject* const zero_ = names().zero;
+    PyObject* const one_ = names().one;
+};
+
+BREVANT_INLINE bool Classifier::classify_scalar(PyObject* object, Scalar& out) const noexcept {
     // Exact types first, most frequent first; bool cannot match PyLong_Type
     // here, and subclasses go the slow way.
     PyTypeObject* type = Py_TYPE(object);
     if (type == &PyLong_Type) {
+        if (object == zero_ || object == one_) {
+            out = Scalar::from_int(object == one_);
+            return true;
+        }
         int overflow;
         long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
         if (overflow) return false;
@@ -39,20 +63,6 @@ BREVANT_INLINE bool classify_scalar(PyObject* object, Scalar& out) noexcept {
     out = slow;
     return true;
 }
-
-// Classifies values, keeping one list's items at a time in storage it reuses,
-// so that a call allocates for lists once, not once per list.
-class Classifier {
-public:
-    // The returned value's list items stay valid until the next call.
-    OutputValue classify_value(PyObject* object);
-    // The same, for an object that classify_scalar has turned down.
-    OutputValue classify_non_scalar(PyObject* object);
-
-private:
-    OutputValue classify_list(PyObject* list);
-    std::vector<Scalar> items_;
-};
 
 inline OutputValue Classifier::classify_value(PyObject* object) {
     Scalar scalar;

@@ -53,7 +53,7 @@ BREVANT_INLINE void emit_user_value(std::string_view key, PyObject* value, Class
     Scalar scalar;
     if (has_own_rule(entry->type)) {
         emit_classified(out, entry->type, entry->tag, value, classifier);
-    } else if (classify_scalar(value, scalar)) {
+    } else if (classifier.classify_scalar(value, scalar)) {
         emit_plain_scalar(out, entry->type, entry->tag, scalar);
     } else {
         emit_non_scalar(out, entry->type, entry->tag, value, classifier);
