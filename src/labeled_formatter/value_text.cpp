@@ -12,9 +12,14 @@ bool value_text(TextBuffer& out, const OutputValue& value) {
             out.push_back('[');
             bool first = true;
             for (Scalar item : value.items) {
-                if (!first) out.append(", ");
+                // The item is written in place, its separator in the same
+                // reservation: no call per item.
+                char* const begin = out.reserve(2 + max_scalar_text);
+                char* p = begin;
+                if (!first) p = copy_short(p, ", ", 2);
                 first = false;
-                scalar_text(out, item);
+                p = write_scalar_text(p, item);
+                out.advance(p - begin);
             }
             out.push_back(']');
             return true;
