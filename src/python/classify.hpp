@@ -38,8 +38,13 @@ BREVANT_INLINE bool Classifier::classify_scalar(PyObject* object, Scalar& out) c
     // here, and subclasses go the slow way.
     PyTypeObject* type = Py_TYPE(object);
     if (type == &PyLong_Type) {
-        if (object == zero_ || object == one_) {
-            out = Scalar::from_int(object == one_);
+        // One branch for both, not one each: on random bits the first of two
+        // mispredicts half the time (8% of `mixed`).
+        const bool is_one = object == one_;
+        bool is_bit = is_one | (object == zero_);
+        BREVANT_OPAQUE(is_bit);
+        if (is_bit) {
+            out = Scalar::from_int(is_one);
             return true;
         }
         int overflow;
