@@ -17,10 +17,15 @@ namespace {
 constexpr std::uint64_t sign_bit = std::uint64_t{1} << 63;
 constexpr std::uint64_t infinity_bits = std::bit_cast<std::uint64_t>(std::numeric_limits<double>::infinity());
 
-// Magnitudes in [1e-4, 1e16) are the ones Żmij writes positionally, with the
-// same digits and layout as ours but no ".0" after a whole value. They are
-// one unsigned range of bit patterns.
+// Magnitudes in [positional_low, 1e16) take the common path, one unsigned
+// range of bit patterns. Żmij's own writer lays out [1e-4, 1e16) as we do,
+// but for ".0" after a whole value; the register layout below also takes
+// smaller values, as long as their leading zeros fit a fixed 32-byte store.
+#if ZMIJ_USE_SSE
+constexpr std::uint64_t positional_low = std::bit_cast<std::uint64_t>(1e-30);
+#else
 constexpr std::uint64_t positional_low = std::bit_cast<std::uint64_t>(1e-4);
+#endif
 constexpr std::uint64_t positional_span = std::bit_cast<std::uint64_t>(1e16) - positional_low;
 
 constexpr std::uint64_t ascii_zeros = 0x3030303030303030;
@@ -70,7 +75,7 @@ struct SeventeenDigits {
     }
 };
 
-// Zero, below 1e-4 and from 1e16 up: Żmij's digits, laid out here. Kept out
+// Zero, below positional_low and from 1e16 up: Żmij's digits, laid out here. Kept out
 // of line so that the common path saves no registers for it.
 BREVANT_NOINLINE char* write_outside_positional(char* p, double value) {
     if (std::signbit(value)) *p++ = '-';
@@ -103,7 +108,7 @@ BREVANT_NOINLINE char* write_outside_positional(char* p, double value) {
 }
 
 #if ZMIJ_USE_SSE
-// 1e-4 <= abs(value) < 1e16, from the same steps as Żmij's own writer (its
+// 1e-30 <= abs(value) < 1e16, from the same steps as Żmij's own writer (its
 // digits come as one SSE2 register there). That writer, without SSE4.1,
 // inserts the point by moving the digits in memory, and reading back bytes
 // just stored stalls on every double: here the point goes in while the
@@ -128,8 +133,10 @@ BREVANT_INLINE char* write_positional(char* p, double value) {
                   : _mm_or_si128(_mm_srli_si128(digits.digits, 1), _mm_slli_si128(_mm_cvtsi32_si128(last), 15));
     const char after_sixteen = seventeen ? last : '0';
     if (leading_exponent < 0) {
+        // Down to 1e-30 the digits start within the first 32 bytes.
         const int start = 1 - leading_exponent;
-        std::memcpy(p, "0.000000", 8);
+        std::memcpy(p, "0.00000000000000", 16);
+        std::memcpy(p + 16, "0000000000000000", 16);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(p + start), sixteen);
         p[start + 16] = after_sixteen;
         return p + start + count;
