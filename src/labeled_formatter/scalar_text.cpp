@@ -1,5 +1,7 @@
 #include "labeled_formatter/scalar_text.hpp"
 
+#include "labeled_formatter/decimal_digits.hpp"
+
 // Żmij is compiled as part of this file rather than on its own: its
 // to_decimal is defined inline in its source, and its writer then inlines
 // into ours.
@@ -27,23 +29,6 @@ constexpr std::uint64_t positional_low = std::bit_cast<std::uint64_t>(1e-30);
 constexpr std::uint64_t positional_low = std::bit_cast<std::uint64_t>(1e-4);
 #endif
 constexpr std::uint64_t positional_span = std::bit_cast<std::uint64_t>(1e16) - positional_low;
-
-constexpr std::uint64_t ascii_zeros = 0x3030303030303030;
-
-// The digits of n < 10^8 as eight ASCII bytes, most significant first in
-// memory (little-endian), without a division per digit: each step splits
-// every lane of the word in two at once, the quotient staying in the low half
-// (x * 2^k - q * (d * 2^k - 1) is the quotient beside the remainder, in one
-// multiply and subtract).
-std::uint64_t eight_digits(std::uint64_t n) {
-    const std::uint64_t ten_thousands = (n * 109'951'163) >> 40;  // n / 10^4
-    std::uint64_t v = (n << 32) - ten_thousands * ((std::uint64_t{10'000} << 32) - 1);
-    const std::uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007F;  // lane / 100, lanes < 10^4
-    v = (v << 16) - hundreds * ((100 << 16) - 1);
-    const std::uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000F;  // lane / 10, lanes < 100
-    v = (v << 8) - tens * ((10 << 8) - 1);
-    return v + ascii_zeros;
-}
 
 // A significand below 10^17 as 17 ASCII digits, with leading zeros if it has
 // fewer, and its trailing zeros.

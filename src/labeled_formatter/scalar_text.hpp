@@ -1,11 +1,11 @@
 #pragma once
 // The text of one scalar, as it appears in a record's value field.
 
-#include <charconv>
 #include <cstddef>
 
 #include "common/compiler.hpp"
 #include "labeled_formatter/copy_short.hpp"
+#include "labeled_formatter/decimal_digits.hpp"
 #include "labeled_formatter/text_buffer.hpp"
 #include "labeled_formatter/value.hpp"
 
@@ -30,7 +30,7 @@ BREVANT_INLINE char* write_scalar_text(char* p, Scalar value) {
         case Scalar::Kind::Bool:
             return value.boolean ? copy_short(p, "True", 4) : copy_short(p, "False", 5);
         case Scalar::Kind::Int:
-            return std::to_chars(p, p + 20, value.integer).ptr;
+            return write_integer_text(p, value.integer);
         case Scalar::Kind::Float:
             return write_double_text(p, value.real);
     }
