@@ -219,6 +219,8 @@ INT_TEXT = [
     (True, "True"),
     (False, "False"),
 ]
+# Every digit count at both of its ends, both signs: digits are made eight at a time.
+INT_TEXT += [(n, str(n)) for k in range(19) for d in (-1, 0, 1) for n in (10**k + d, -(10**k) - d)]
 
 
 @pytest.mark.parametrize(("x", "text"), INT_TEXT)
