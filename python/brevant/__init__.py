@@ -1,6 +1,15 @@
 """Fast QIR "Labeled" output (schema 2.1) formatting for quantum results."""
 
 from brevant.labeled_formatter import QirLabeledFormatter
+from brevant.reader import LabeledParseError, LabeledReader, LabeledResult, iter_shots, read_labeled
 
-__all__ = ["QirLabeledFormatter", "__version__"]
+__all__ = [
+    "LabeledParseError",
+    "LabeledReader",
+    "LabeledResult",
+    "QirLabeledFormatter",
+    "__version__",
+    "iter_shots",
+    "read_labeled",
+]
 __version__ = "0.1.0"

@@ -1,0 +1,90 @@
+#include "labeled_reader/record.hpp"
+
+#include <cstring>
+
+namespace brevant::reader {
+namespace {
+
+struct KindName {
+    std::string_view name;
+    RecordKind kind;
+};
+
+// Most frequent first: a shot is mostly OUTPUT records.
+constexpr KindName kind_names[] = {
+    {"OUTPUT", RecordKind::Output}, {"START", RecordKind::Start},   {"END", RecordKind::End},
+    {"METADATA", RecordKind::Metadata}, {"HEADER", RecordKind::Header},
+};
+
+struct TypeName {
+    QirType type;
+    std::string_view qir;
+    std::string_view raw;
+};
+
+constexpr TypeName type_names[] = {
+    {QirType::Result, "RESULT", "RESULT"},       {QirType::Double, "DOUBLE", "FLOAT"},
+    {QirType::Int, "INT", "INT"},                {QirType::Bool, "BOOL", "BOOL"},
+    {QirType::ResultArray, "RESULT_ARRAY", "RESULT_ARRAY"},
+    {QirType::Array, "ARRAY", "QIRARRAY"},       {QirType::Tuple, "TUPLE", "QIRTUPLE"},
+};
+
+const TypeName& row(QirType type) noexcept {
+    for (const TypeName& name : type_names)
+        if (name.type == type) return name;
+    return type_names[0];
+}
+
+}  // namespace
+
+bool equal_ignoring_case(std::string_view text, std::string_view upper) noexcept {
+    if (text.size() != upper.size()) return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != upper[i]) return false;
+    }
+    return true;
+}
+
+Record split_record(std::string_view line) noexcept {
+    Record record;
+    const char* begin = line.data();
+    const char* end = begin + line.size();
+    const char* tab = static_cast<const char*>(std::memchr(begin, '\t', line.size()));
+    record.kind = {std::string_view(begin, static_cast<std::size_t>((tab ? tab : end) - begin)), 1};
+    while (tab) {
+        const char* start = tab + 1;
+        if (record.field_count == record.fields.size() - 1) {
+            record.fields[record.field_count++] = {std::string_view(start, static_cast<std::size_t>(end - start)),
+                                                   static_cast<std::size_t>(start - begin) + 1};
+            break;
+        }
+        tab = static_cast<const char*>(std::memchr(start, '\t', static_cast<std::size_t>(end - start)));
+        record.fields[record.field_count++] = {
+            std::string_view(start, static_cast<std::size_t>((tab ? tab : end) - start)),
+            static_cast<std::size_t>(start - begin) + 1};
+    }
+    return record;
+}
+
+std::optional<RecordKind> record_kind(std::string_view text) noexcept {
+    for (const KindName& name : kind_names)
+        if (text == name.name) return name.kind;
+    for (const KindName& name : kind_names)
+        if (equal_ignoring_case(text, name.name)) return name.kind;
+    return std::nullopt;
+}
+
+std::optional<QirType> qir_type_named(std::string_view text) noexcept {
+    for (const TypeName& name : type_names)
+        if (text == name.qir) return name.type;
+    for (const TypeName& name : type_names)
+        if (equal_ignoring_case(text, name.qir)) return name.type;
+    return std::nullopt;
+}
+
+std::string_view qir_type_name(QirType type) noexcept { return row(type).qir; }
+std::string_view raw_type_name(QirType type) noexcept { return row(type).raw; }
+
+}  // namespace brevant::reader
