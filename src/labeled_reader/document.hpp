@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "labeled_formatter/qir_type.hpp"
+#include "labeled_reader/huge_pages.hpp"
 
 namespace brevant::reader {
 
@@ -25,7 +26,12 @@ struct Scalar {
     };
 };
 
-inline Scalar bool_scalar(bool b) noexcept { Scalar s{ScalarKind::Bool, {}}; s.boolean = b; return s; }
+inline Scalar bool_scalar(bool b) noexcept {
+    Scalar s{ScalarKind::Bool, {}};
+    s.integer = 0;  // an Entry copies all eight bytes
+    s.boolean = b;
+    return s;
+}
 inline Scalar int_scalar(std::int64_t i) noexcept { Scalar s{ScalarKind::Int, {}}; s.integer = i; return s; }
 inline Scalar float_scalar(double d) noexcept { Scalar s{ScalarKind::Float, {}}; s.real = d; return s; }
 
@@ -45,19 +51,54 @@ struct Column {
 };
 
 enum class EntryKind : std::uint8_t {
-    Scalar,     // `scalar`
+    Bool,       // `boolean`
+    Int,        // `integer`
+    Float,      // `real`
     List,       // a "[a, b]" value: `size` scalars from `offset` in Document::list_items
     Bits,       // a RESULT_ARRAY: `size` '0'/'1' chars from `offset` in Document::bits
     Container,  // an ARRAY or TUPLE count: its `size` elements are the entries that follow
 };
 
+// One record. Kept to 16 bytes: a document holds one per OUTPUT record, and
+// writing them out is most of what reading costs.
 struct Entry {
-    std::uint32_t column;
-    EntryKind kind;
-    std::uint32_t size = 0;
-    std::uint64_t offset = 0;
-    Scalar scalar{ScalarKind::Int, {}};
+    std::uint32_t column : 24;
+    std::uint32_t kind_bits : 8;
+    std::uint32_t size;
+    union {
+        bool boolean;
+        std::int64_t integer;
+        double real;
+        std::uint64_t offset;
+    };
+
+    EntryKind kind() const noexcept { return static_cast<EntryKind>(kind_bits); }
+    bool is_scalar() const noexcept { return kind() <= EntryKind::Float; }
+    Scalar scalar() const noexcept {
+        Scalar s{static_cast<ScalarKind>(kind_bits), {}};
+        s.integer = integer;
+        return s;
+    }
 };
+static_assert(sizeof(Entry) == 16);
+static_assert(static_cast<int>(EntryKind::Bool) == static_cast<int>(ScalarKind::Bool) &&
+              static_cast<int>(EntryKind::Int) == static_cast<int>(ScalarKind::Int) &&
+              static_cast<int>(EntryKind::Float) == static_cast<int>(ScalarKind::Float));
+
+inline Entry entry_of(EntryKind kind, std::uint32_t size, std::uint64_t offset) noexcept {
+    Entry e{};
+    e.kind_bits = static_cast<std::uint32_t>(kind);
+    e.size = size;
+    e.offset = offset;
+    return e;
+}
+
+inline Entry entry_of(const Scalar& scalar) noexcept {
+    Entry e{};
+    e.kind_bits = static_cast<std::uint32_t>(scalar.kind);
+    e.integer = scalar.integer;
+    return e;
+}
 
 struct Shot {
     std::size_t first_entry;
@@ -78,7 +119,7 @@ inline constexpr std::uint64_t packed_bits_max = 64;
 
 struct Document {
     std::vector<Column> columns;
-    std::vector<Entry> entries;
+    std::vector<Entry, HugePageAllocator<Entry>> entries;
     std::vector<Scalar> list_items;
     std::string bits;
     std::string outcome_text;

@@ -1,6 +1,7 @@
 #include "labeled_reader/document_reader.hpp"
 
 #include <charconv>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -45,6 +46,10 @@ DocumentReader::DocumentReader(bool collect, Limits limits)
 
 void DocumentReader::feed(std::string_view chunk) {
     if (state_ == State::Failed) return;
+    // Records are rarely shorter than 16 bytes: room for the chunk's entries
+    // up front spares the copies of growing one at a time.
+    std::size_t room = doc_.entries.capacity() - doc_.entries.size();
+    if (room < chunk.size() / 16) doc_.entries.reserve(doc_.entries.size() + chunk.size() / 16);
     splitter_.feed(chunk, *this);
 }
 
@@ -94,6 +99,18 @@ void DocumentReader::fail(std::size_t column, std::string message) const {
 }
 
 void DocumentReader::record(std::string_view text, std::uint64_t) {
+    // The record most documents are made of, "OUTPUT\tRESULT\t<bit>\t<tag>",
+    // goes straight to its entry.
+    static constexpr std::string_view result_prefix = "OUTPUT\tRESULT\t";
+    if (text.size() > result_prefix.size() + 1 && state_ == State::InShot &&
+        std::memcmp(text.data(), result_prefix.data(), result_prefix.size()) == 0) {
+        char bit = text[result_prefix.size()];
+        if ((bit == '0' || bit == '1') && text[result_prefix.size() + 1] == '\t') {
+            std::size_t tag_start = result_prefix.size() + 2;
+            Field tag{text.substr(tag_start), tag_start + 1};
+            return append(entry_of(int_scalar(bit - '0')), QirType::Result, &tag, {});
+        }
+    }
     if (text.empty()) return;
     Record r = split_record(text);
     std::optional<RecordKind> kind = record_kind(r.kind.text);
@@ -165,19 +182,11 @@ void DocumentReader::output(const Record& r) {
     const Field& value_field = r.fields[1];
     std::optional<QirType> type = qir_type_named(type_field.text);
     if (!type) fail(type_field.column, "unknown output type " + quoted(type_field.text));
-    std::size_t position = doc_.entries.size() - shot_.first_entry;
-    if (position >= limits_.max_shot_entries)
-        fail(1, "a shot of more than " + std::to_string(limits_.max_shot_entries) + " records");
-
     std::string_view value = value_field.text;
-    Entry entry{};
-    entry.kind = EntryKind::Scalar;
-    bool container = false;
+    Entry entry;
     if (*type == QirType::ResultArray) {
         if (!is_bit_string(value)) fail(value_field.column, "RESULT_ARRAY value " + quoted(value) + " is not a string of bits");
-        entry.kind = EntryKind::Bits;
-        entry.offset = doc_.bits.size();
-        entry.size = static_cast<std::uint32_t>(value.size());
+        entry = entry_of(EntryKind::Bits, static_cast<std::uint32_t>(value.size()), doc_.bits.size());
         doc_.bits.append(value);
     } else if (std::optional<std::uint64_t> count;
                (*type == QirType::Array || *type == QirType::Tuple) && (count = parse_count(value))) {
@@ -185,44 +194,48 @@ void DocumentReader::output(const Record& r) {
             fail(value_field.column, "a container of " + std::string(value) + " elements");
         if (*count > 0 && open_.size() >= limits_.max_nesting)
             fail(value_field.column, "containers nested more than " + std::to_string(limits_.max_nesting) + " deep");
-        entry.kind = EntryKind::Container;
-        entry.size = static_cast<std::uint32_t>(*count);
-        container = true;
+        entry = entry_of(EntryKind::Container, static_cast<std::uint32_t>(*count), 0);
     } else if (!value.empty() && value.front() == '[') {
-        entry.kind = EntryKind::List;
-        entry.offset = doc_.list_items.size();
+        std::size_t first = doc_.list_items.size();
         if (!parse_list(value, doc_.list_items)) fail(value_field.column, "value " + quoted(value) + " is not a list of numbers");
-        entry.size = static_cast<std::uint32_t>(doc_.list_items.size() - entry.offset);
+        entry = entry_of(EntryKind::List, static_cast<std::uint32_t>(doc_.list_items.size() - first), first);
     } else {
         std::optional<Scalar> scalar = parse_scalar(value, *type == QirType::Double);
         if (!scalar)
             fail(value_field.column,
                  std::string(qir_type_name(*type)) + " value " + quoted(value) + " is not a number or a bool");
-        entry.scalar = *scalar;
+        entry = entry_of(*scalar);
     }
 
     bool tagged = r.field_count == 3;
-    std::uint32_t column = labels_.intern(doc_.columns, *type, tagged, tagged ? r.fields[2].text : std::string_view(),
+    append(entry, *type, tagged ? &r.fields[2] : nullptr, value);
+}
+
+void DocumentReader::append(Entry entry, QirType type, const Field* tag, std::string_view value) {
+    std::size_t position = doc_.entries.size() - shot_.first_entry;
+    if (position >= limits_.max_shot_entries)
+        fail(1, "a shot of more than " + std::to_string(limits_.max_shot_entries) + " records");
+    std::uint32_t column = labels_.intern(doc_.columns, type, tag != nullptr, tag ? tag->text : std::string_view(),
                                           position, line_, limits_.max_labels);
     if (column == LabelTable::none)
-        fail(tagged ? r.fields[2].column : 1, "more than " + std::to_string(limits_.max_labels) + " distinct labels");
+        fail(tag ? tag->column : 1, "more than " + std::to_string(limits_.max_labels) + " distinct labels");
     entry.column = column;
-    (tagged ? doc_.saw_tagged_output : doc_.saw_untagged_output) = true;
+    (tag ? doc_.saw_tagged_output : doc_.saw_untagged_output) = true;
 
-    if (*type == QirType::Result) {
-        std::optional<bool> bit = entry.kind == EntryKind::Scalar ? as_bit(entry.scalar) : std::nullopt;
+    if (type == QirType::Result) {
+        std::optional<bool> bit = entry.is_scalar() ? as_bit(entry.scalar()) : std::nullopt;
         if (bit) {
             add_outcome_bit(*bit);
         } else if (shot_.non_bit_line == 0) {
             shot_.non_bit_line = line_;
         }
-    } else if (entry.kind == EntryKind::Bits) {
+    } else if (entry.kind() == EntryKind::Bits) {
         for (char c : value) add_outcome_bit(c == '1');
     }
     doc_.entries.push_back(entry);
 
     if (!open_.empty()) --open_.back().remaining;
-    if (container && entry.size > 0) open_.push_back(OpenContainer{entry.size, line_, *type});
+    if (entry.kind() == EntryKind::Container && entry.size > 0) open_.push_back(OpenContainer{entry.size, line_, type});
     while (!open_.empty() && open_.back().remaining == 0) open_.pop_back();
 }
 
@@ -271,8 +284,8 @@ void DocumentReader::discard_completed() {
     doc_.bits.erase(0, shot_bits_);
     doc_.outcome_text.erase(0, shot_.bits_offset);
     for (Entry& entry : doc_.entries) {
-        if (entry.kind == EntryKind::List) entry.offset -= shot_list_items_;
-        if (entry.kind == EntryKind::Bits) entry.offset -= shot_bits_;
+        if (entry.kind() == EntryKind::List) entry.offset -= shot_list_items_;
+        if (entry.kind() == EntryKind::Bits) entry.offset -= shot_bits_;
     }
     shot_.first_entry = 0;
     shot_.bits_offset = 0;

@@ -53,6 +53,8 @@ private:
     void start();
     void metadata(const Record& r, std::string_view text);
     void output(const Record& r);
+    // `tag` is null for a record without one; `value` is a RESULT_ARRAY's bits.
+    void append(Entry entry, QirType type, const Field* tag, std::string_view value);
     void end(const Record& r);
     void add_outcome_bit(bool bit);
     void drop_shot();

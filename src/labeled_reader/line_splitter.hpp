@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -24,9 +25,15 @@ public:
             after_cr_ = false;
             if (*p == '\n') ++p;
         }
+        // Lines mostly end in LF; CR is looked for once per chunk and again
+        // only after each one found.
+        const char* next_cr = find(p, end, '\r');
         while (p != end) {
-            const char* eol = p;
-            while (eol != end && *eol != '\n' && *eol != '\r') ++eol;
+            const char* eol = find(p, end, '\n');
+            if (next_cr < eol) {
+                eol = next_cr;
+                next_cr = nullptr;
+            }
             if (eol == end) {
                 keep_partial(std::string_view(p, static_cast<std::size_t>(end - p)), sink);
                 return;
@@ -51,12 +58,13 @@ public:
             }
             ++number_;
             p = eol + 1;
-            if (*eol == '\r') {
+            if (!next_cr) {
                 if (p == end) {
                     after_cr_ = true;
                 } else if (*p == '\n') {
                     ++p;
                 }
+                next_cr = find(p, end, '\r');
             }
         }
     }
@@ -75,6 +83,11 @@ public:
     std::uint64_t lines_ended() const noexcept { return number_; }
 
 private:
+    static const char* find(const char* p, const char* end, char c) noexcept {
+        const void* found = std::memchr(p, c, static_cast<std::size_t>(end - p));
+        return found ? static_cast<const char*>(found) : end;
+    }
+
     template <class Sink>
     void keep_partial(std::string_view piece, Sink& sink) {
         if (skipping_) return;

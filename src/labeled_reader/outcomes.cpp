@@ -84,11 +84,11 @@ Outcomes selected_bits(const Document& doc, const std::vector<std::string_view>&
             std::int32_t slot = slot_of_column[entry.column];
             if (slot < 0 || seen[slot]) continue;
             seen[slot] = true;
-            if (entry.kind == EntryKind::Bits) {
+            if (entry.kind() == EntryKind::Bits) {
                 pieces[slot] = std::string_view(doc.bits.data() + entry.offset, entry.size);
                 continue;
             }
-            std::optional<bool> bit = entry.kind == EntryKind::Scalar ? as_bit(entry.scalar) : std::nullopt;
+            std::optional<bool> bit = entry.is_scalar() ? as_bit(entry.scalar()) : std::nullopt;
             if (!bit)
                 throw ParseError{shot.line, 1, "the RESULT labeled '" + std::string(labels[slot]) +
                                                    "' in the shot started here is not a bit"};

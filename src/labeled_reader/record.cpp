@@ -35,6 +35,12 @@ const TypeName& row(QirType type) noexcept {
     return type_names[0];
 }
 
+// Fields are short: a plain scan beats a library call per TAB.
+const char* next_tab(const char* p, const char* end) noexcept {
+    while (p != end && *p != '\t') ++p;
+    return p;
+}
+
 }  // namespace
 
 bool equal_ignoring_case(std::string_view text, std::string_view upper) noexcept {
@@ -51,24 +57,20 @@ Record split_record(std::string_view line) noexcept {
     Record record;
     const char* begin = line.data();
     const char* end = begin + line.size();
-    const char* tab = static_cast<const char*>(std::memchr(begin, '\t', line.size()));
-    record.kind = {std::string_view(begin, static_cast<std::size_t>((tab ? tab : end) - begin)), 1};
-    while (tab) {
+    const char* tab = next_tab(begin, end);
+    record.kind = {std::string_view(begin, static_cast<std::size_t>(tab - begin)), 1};
+    while (tab != end) {
         const char* start = tab + 1;
-        if (record.field_count == record.fields.size() - 1) {
-            record.fields[record.field_count++] = {std::string_view(start, static_cast<std::size_t>(end - start)),
-                                                   static_cast<std::size_t>(start - begin) + 1};
-            break;
-        }
-        tab = static_cast<const char*>(std::memchr(start, '\t', static_cast<std::size_t>(end - start)));
-        record.fields[record.field_count++] = {
-            std::string_view(start, static_cast<std::size_t>((tab ? tab : end) - start)),
-            static_cast<std::size_t>(start - begin) + 1};
+        bool last = record.field_count == record.fields.size() - 1;
+        tab = last ? end : next_tab(start, end);
+        record.fields[record.field_count++] = {std::string_view(start, static_cast<std::size_t>(tab - start)),
+                                               static_cast<std::size_t>(start - begin) + 1};
     }
     return record;
 }
 
 std::optional<RecordKind> record_kind(std::string_view text) noexcept {
+    if (text.size() == 6 && std::memcmp(text.data(), "OUTPUT", 6) == 0) return RecordKind::Output;
     for (const KindName& name : kind_names)
         if (text == name.name) return name.kind;
     for (const KindName& name : kind_names)
@@ -77,6 +79,7 @@ std::optional<RecordKind> record_kind(std::string_view text) noexcept {
 }
 
 std::optional<QirType> qir_type_named(std::string_view text) noexcept {
+    if (text.size() == 6 && std::memcmp(text.data(), "RESULT", 6) == 0) return QirType::Result;
     for (const TypeName& name : type_names)
         if (text == name.qir) return name.type;
     for (const TypeName& name : type_names)

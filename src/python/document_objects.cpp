@@ -91,8 +91,10 @@ PyObject* DocumentObjects::key(const Document& doc, std::uint32_t column) {
 
 Ref DocumentObjects::value(const Document& doc, std::size_t& entry) {
     const Entry& e = doc.entries[entry++];
-    switch (e.kind) {
-        case EntryKind::Scalar: return scalar_object(e.scalar);
+    switch (e.kind()) {
+        case EntryKind::Bool:
+        case EntryKind::Int:
+        case EntryKind::Float: return scalar_object(e.scalar());
         case EntryKind::List: {
             Ref list = created(PyList_New(e.size));
             for (std::uint32_t i = 0; i < e.size; ++i)
