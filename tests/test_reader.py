@@ -220,3 +220,14 @@ def test_stub_agrees_with_the_runtime(tmp_path):
     done = subprocess.run([sys.executable, "-m", "mypy.stubtest", "brevant._reader"],
                           env=env, cwd=tmp_path, capture_output=True, text=True)  # fmt: skip
     assert done.returncode == 0, done.stdout + done.stderr
+
+
+@pytest.mark.parametrize("workload", ["measure", "floats", "mixed"])
+def test_the_benchmark_yardstick_reads_what_the_reader_reads(workload):
+    sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
+    import pure_reader
+    from workloads import ATTRIBUTES, WORKLOADS
+
+    text = QirLabeledFormatter().qir_labeled_output(WORKLOADS[workload](20, seed=3), ATTRIBUTES)
+    assert pure_reader.read_shots(text) == read_labeled(text).shots()
+    assert pure_reader.counts(text) == read_labeled(text).counts()
