@@ -66,7 +66,7 @@ void DocumentReader::finish() {
 void DocumentReader::line(std::string_view text, std::uint64_t number) {
     line_ = number;
     try {
-        record(text, number);
+        record(text);
     } catch (const ParseError& error) {
         report(error);
         if (state_ == State::InShot) {
@@ -98,7 +98,7 @@ void DocumentReader::fail(std::size_t column, std::string message) const {
     throw ParseError{line_, column, std::move(message)};
 }
 
-void DocumentReader::record(std::string_view text, std::uint64_t) {
+void DocumentReader::record(std::string_view text) {
     // The record most documents are made of, "OUTPUT\tRESULT\t<bit>\t<tag>",
     // goes straight to its entry.
     static constexpr std::string_view result_prefix = "OUTPUT\tRESULT\t";

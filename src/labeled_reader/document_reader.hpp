@@ -48,7 +48,7 @@ private:
         QirType type;
     };
 
-    void record(std::string_view text, std::uint64_t number);
+    void record(std::string_view text);
     void header(const Record& r, std::string_view text);
     void start();
     void metadata(const Record& r, std::string_view text);
