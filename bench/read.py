@@ -23,7 +23,7 @@ BENCH = Path(__file__).resolve().parent
 sys.path.insert(0, str(BENCH))
 
 import pure_reader  # noqa: E402
-from run import kib, settle_allocator, status_lines, time_round_robin  # noqa: E402
+from run import kib, save, settle_allocator, status_lines, time_round_robin  # noqa: E402
 from workloads import ATTRIBUTES, WORKLOADS  # noqa: E402
 
 from brevant import QirLabeledFormatter, iter_shots, read_labeled  # noqa: E402
@@ -163,13 +163,7 @@ def main(argv=None):
     report["peak_memory"] = measure_peak_memory(args.big_mb) if args.big_mb else None
     report["targets"] = targets(report)
 
-    table = markdown(report)
-    print(table)
-    args.out.mkdir(parents=True, exist_ok=True)
-    stem = "read-quick" if args.quick else "read"
-    (args.out / f"{stem}.md").write_text(table)
-    (args.out / f"{stem}.json").write_text(json.dumps(report, indent=2) + "\n")
-    print(f"saved {args.out / stem}.md and .json", file=sys.stderr)
+    save(args.out, "read-quick" if args.quick else "read", markdown(report), report)
 
 
 if __name__ == "__main__":

@@ -53,6 +53,16 @@ bool equal_ignoring_case(std::string_view text, std::string_view upper) noexcept
     return true;
 }
 
+// The exact spelling first, as writers nearly always use it; then either case.
+template <class Row, std::size_t N>
+const Row* find_named(const Row (&rows)[N], std::string_view text, std::string_view Row::*name) noexcept {
+    for (const Row& row : rows)
+        if (text == row.*name) return &row;
+    for (const Row& row : rows)
+        if (equal_ignoring_case(text, row.*name)) return &row;
+    return nullptr;
+}
+
 Record split_record(std::string_view line) noexcept {
     Record record;
     const char* begin = line.data();
@@ -71,20 +81,14 @@ Record split_record(std::string_view line) noexcept {
 
 std::optional<RecordKind> record_kind(std::string_view text) noexcept {
     if (text.size() == 6 && std::memcmp(text.data(), "OUTPUT", 6) == 0) return RecordKind::Output;
-    for (const KindName& name : kind_names)
-        if (text == name.name) return name.kind;
-    for (const KindName& name : kind_names)
-        if (equal_ignoring_case(text, name.name)) return name.kind;
-    return std::nullopt;
+    const KindName* row = find_named(kind_names, text, &KindName::name);
+    return row ? std::optional(row->kind) : std::nullopt;
 }
 
 std::optional<QirType> qir_type_named(std::string_view text) noexcept {
     if (text.size() == 6 && std::memcmp(text.data(), "RESULT", 6) == 0) return QirType::Result;
-    for (const TypeName& name : type_names)
-        if (text == name.qir) return name.type;
-    for (const TypeName& name : type_names)
-        if (equal_ignoring_case(text, name.qir)) return name.type;
-    return std::nullopt;
+    const TypeName* row = find_named(type_names, text, &TypeName::qir);
+    return row ? std::optional(row->type) : std::nullopt;
 }
 
 std::string_view qir_type_name(QirType type) noexcept { return row(type).qir; }
