@@ -1,7 +1,8 @@
 // libFuzzer target for the reading core: any bytes, read whole and read in
 // chunks cut where the input says, must give the same document and the same
 // departures; every kept shot's containers must close within it; bit strings
-// must cover every shot. Small limits make the limit paths reachable.
+// must cover every shot; labels and headers must be UTF-8. Small limits make
+// the limit paths reachable.
 // Build and run: see fuzz/README.md.
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "labeled_reader/document_reader.hpp"
 #include "labeled_reader/outcomes.hpp"
+#include "labeled_reader/utf8.hpp"
 
 namespace {
 
@@ -69,6 +71,10 @@ bool walk(const Document& doc, std::size_t& at, std::size_t end) {
 }
 
 void check_document(const Document& doc) {
+    for (const Column& column : doc.columns)
+        if (!is_utf8(column.tag)) fail("a label that is not UTF-8");
+    for (const auto& [name, value] : doc.headers)
+        if (!is_utf8(name) || !is_utf8(value)) fail("a header that is not UTF-8");
     for (const Shot& shot : doc.shots) {
         std::size_t at = shot.first_entry, end = shot.first_entry + shot.entry_count;
         while (at < end)

@@ -138,6 +138,8 @@ BROKEN = [
     ("START\nSTART\n", 2, 1, "START inside the shot started at line 1"),
     ("START\nOUTPUT\tINT\t1\ti\n", 2, 1, "the document ends inside the shot started at line 1"),
     ("START\nEND\t0\nbogus\x01line\n", 3, 1, "unknown record kind 'bogus\\x01line'"),
+    (b"START\nOUTPUT\tINT\t1\ta\xed\xa0\x80\n", 2, 14, "label 'a\\xed\\xa0\\x80' is not UTF-8 text"),
+    (b"METADATA\tkey\t\xc0\xaf\n", 1, 14, "'\\xc0\\xaf' is not UTF-8 text"),
     ("START\n" + "x" * (BIG + 1) + "\nEND\t0\n", 2, BIG + 1, f"line longer than {BIG} bytes"),
     ("START\n" + "OUTPUT\tARRAY\t1\t\n" * 300 + "OUTPUT\tINT\t1\t\nEND\t0\n", 258, 14,
      "containers nested more than 256 deep"),
@@ -154,6 +156,22 @@ def test_broken_documents_fail_at_their_line(text, line, column, message):
     assert isinstance(error, ValueError)
     assert (error.line, error.column) == (line, column)
     assert str(error) == f"line {line}, column {column}: {message}"
+
+
+# Surrogates encoded anyway ("surrogatepass") are the near misses.
+utf8ish = st.one_of(st.binary(max_size=6), st.text(max_size=3).map(lambda t: t.encode("utf-8", "surrogatepass")))
+
+
+@given(utf8ish.map(lambda b: b.translate(None, b"\t\r\n")))
+def test_labels_are_taken_exactly_when_they_are_utf8(tag):
+    text = b"START\nOUTPUT\tINT\t1\t" + tag + b"\nEND\t0\n"
+    try:
+        expected = [[("USER:INT:" + tag.decode(), 1)]]
+    except UnicodeDecodeError:
+        with pytest.raises(LabeledParseError, match="is not UTF-8 text"):
+            read_labeled(text)
+    else:
+        assert read_labeled(text).shots() == expected
 
 
 def test_collecting_keeps_every_complete_shot():

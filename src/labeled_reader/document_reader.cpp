@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "labeled_reader/utf8.hpp"
 #include "labeled_reader/value_parse.hpp"
 
 namespace brevant::reader {
@@ -98,6 +99,10 @@ void DocumentReader::fail(std::size_t column, std::string message) const {
     throw ParseError{line_, column, std::move(message)};
 }
 
+void DocumentReader::require_text(const Field& field) const {
+    if (!is_utf8(field.text)) fail(field.column, quoted(field.text) + " is not UTF-8 text");
+}
+
 void DocumentReader::record(std::string_view text) {
     // The record most documents are made of, "OUTPUT\tRESULT\t<bit>\t<tag>",
     // goes straight to its entry.
@@ -137,6 +142,8 @@ void DocumentReader::header(const Record& r, std::string_view text) {
     if (state_ == State::InShot) fail(1, "HEADER inside the shot started at line " + std::to_string(shot_.line));
     if (r.field_count == 0) fail(r.kind.text.size() + 1, "HEADER without a name");
     std::string_view value = r.field_count > 1 ? rest_from(text, r.fields[1]) : std::string_view();
+    require_text(r.fields[0]);
+    if (r.field_count > 1) require_text({value, r.fields[1].column});
     doc_.headers.emplace_back(std::string(r.fields[0].text), std::string(value));
 }
 
@@ -144,7 +151,11 @@ void DocumentReader::metadata(const Record& r, std::string_view text) {
     if (r.field_count == 0) fail(r.kind.text.size() + 1, "METADATA without a name");
     std::string_view key = r.fields[0].text;
     std::optional<std::string> value;
-    if (r.field_count > 1) value = std::string(rest_from(text, r.fields[1]));
+    require_text(r.fields[0]);
+    if (r.field_count > 1) {
+        value = std::string(rest_from(text, r.fields[1]));
+        require_text({*value, r.fields[1].column});
+    }
     if (key == "output_labeling_schema" && value && !doc_.labeling_schema) doc_.labeling_schema = value;
     if (!attributes_done_) doc_.attributes.emplace_back(std::string(key), std::move(value));
 }
@@ -219,6 +230,7 @@ void DocumentReader::append(Entry entry, QirType type, const Field* tag, std::st
                                           position, line_, limits_.max_labels);
     if (column == LabelTable::none)
         fail(tag ? tag->column : 1, "more than " + std::to_string(limits_.max_labels) + " distinct labels");
+    if (column == LabelTable::not_text) fail(tag->column, "label " + quoted(tag->text) + " is not UTF-8 text");
     entry.column = column;
     (tag ? doc_.saw_tagged_output : doc_.saw_untagged_output) = true;
 

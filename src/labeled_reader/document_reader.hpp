@@ -59,6 +59,8 @@ private:
     void add_outcome_bit(bool bit);
     void drop_shot();
     [[noreturn]] void fail(std::size_t column, std::string message) const;
+    // Names and values become str objects, so they must be text.
+    void require_text(const Field& field) const;
     void report(const ParseError& error);
 
     bool collect_;

@@ -1,5 +1,7 @@
 #include "labeled_reader/label_table.hpp"
 
+#include "labeled_reader/utf8.hpp"
+
 namespace brevant::reader {
 
 std::uint32_t LabelTable::intern(std::vector<Column>& columns, QirType type, bool tagged, std::string_view tag,
@@ -21,6 +23,7 @@ std::uint32_t LabelTable::intern(std::vector<Column>& columns, QirType type, boo
         found = it->second;
     } else {
         if (columns.size() >= max_labels) return none;
+        if (!is_utf8(tag)) return not_text;
         found = static_cast<std::uint32_t>(columns.size());
         columns.push_back(Column{type, tagged, std::string(tag), line});
         index_.emplace(key_, found);

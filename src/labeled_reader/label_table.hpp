@@ -17,9 +17,10 @@ namespace brevant::reader {
 
 class LabelTable {
 public:
-    // The column of the label, or `none` when it would be a new column
-    // beyond `max_labels`.
+    // The column of the label; `none` when it would be a new column beyond
+    // `max_labels`, `not_text` when a new tag is not UTF-8.
     static constexpr std::uint32_t none = UINT32_MAX;
+    static constexpr std::uint32_t not_text = UINT32_MAX - 1;
     std::uint32_t intern(std::vector<Column>& columns, QirType type, bool tagged, std::string_view tag,
                          std::size_t position, std::uint64_t line, std::uint32_t max_labels);
 

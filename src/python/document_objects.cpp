@@ -80,11 +80,7 @@ PyObject* DocumentObjects::key(const Document& doc, std::uint32_t column) {
         text += reader::raw_type_name(c.type);
         text += ':';
         text += c.tag;
-        slot = Ref::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
-        if (!slot) {
-            PyErr_Clear();
-            throw_parse_error({c.first_line, 1, "a label that is not UTF-8 text"});
-        }
+        slot = text_object(text);  // the reader let only UTF-8 labels in
     }
     return slot.get();
 }
