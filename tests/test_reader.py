@@ -174,6 +174,24 @@ def test_labels_are_taken_exactly_when_they_are_utf8(tag):
         assert read_labeled(text).shots() == expected
 
 
+@pytest.mark.parametrize("kind", ["str", "bytes", "bytearray", "path", "binary file", "text file", "BOM"])
+def test_every_kind_of_source_reads_alike(kind, tmp_path):
+    path = tmp_path / "doc.txt"
+    path.write_bytes((b"\xef\xbb\xbf" if kind == "BOM" else b"") + WORKED_EXAMPLE.encode())
+    sources = {"str": lambda: WORKED_EXAMPLE, "bytes": path.read_bytes, "BOM": path.read_bytes,
+               "bytearray": lambda: bytearray(path.read_bytes()), "path": lambda: path,
+               "binary file": lambda: open(path, "rb"), "text file": lambda: open(path)}  # fmt: skip
+    expected = read_labeled(WORKED_EXAMPLE).shots()
+    assert read_labeled(sources[kind]()).shots() == list(iter_shots(sources[kind]())) == expected
+
+
+def test_wrong_sources_and_modes_fail_at_the_call():
+    with pytest.raises(TypeError, match="not 'int'"):
+        iter_shots(3)
+    with pytest.raises(ValueError, match="errors must be 'raise' or 'collect'"):
+        iter_shots("", errors="ignore")
+
+
 def test_collecting_keeps_every_complete_shot():
     text = doc("START", "OUTPUT\tRESULT\t1\ta", "END\t0", "START", "OUTPUT\tRESULT\tx\ta",
                "OUTPUT\tRESULT\t0\ta", "END\t0", "START", "OUTPUT\tRESULT\t0\ta", "END\t7", "START")  # fmt: skip

@@ -131,7 +131,11 @@ def iter_shots(source: Any, *, errors: str = "raise") -> Iterator[Shot]:
     use `read_labeled` to see why.
     """
     reader = Reader(keep=False, collect=_collecting(errors))
-    for chunk in _chunks(source, whole=False):
+    return _stream(reader, _chunks(source, whole=False))
+
+
+def _stream(reader: Reader, chunks: Iterator[str | bytes | bytearray]) -> Iterator[Shot]:
+    for chunk in chunks:
         reader.feed(chunk)
         yield from reader.take()
     reader.close()
@@ -149,23 +153,22 @@ def _labels(labels: Iterable[str] | None) -> Iterable[str] | None:
 
 
 def _chunks(source: Any, *, whole: bool) -> Iterator[str | bytes | bytearray]:
+    """The source's text in pieces; a wrong kind of source fails here, at once."""
     if isinstance(source, (str, bytes, bytearray, memoryview)):
         text = bytes(source) if isinstance(source, memoryview) else source
         if whole:
-            yield text
-        else:
-            for start in range(0, len(text), _CHUNK):
-                yield text[start : start + _CHUNK]
-        return
+            return iter([text])
+        return (text[start : start + _CHUNK] for start in range(0, len(text), _CHUNK))
     if isinstance(source, os.PathLike):
-        with open(source, "rb") as file:
-            yield from _read_all(file)
-        return
-    if not callable(getattr(source, "read", None)):
-        raise TypeError(
-            f"source must be str, bytes, a path or a file object, not {type(source).__name__!r}"
-        )
-    yield from _read_all(source)
+        return _read_path(source)
+    if callable(getattr(source, "read", None)):
+        return _read_all(source)
+    raise TypeError(f"source must be str, bytes, a path or a file object, not {type(source).__name__!r}")
+
+
+def _read_path(path: os.PathLike[str]) -> Iterator[str | bytes]:
+    with open(path, "rb") as file:
+        yield from _read_all(file)
 
 
 def _read_all(file: Any) -> Iterator[str | bytes]:

@@ -66,6 +66,8 @@ void DocumentReader::finish() {
 
 void DocumentReader::line(std::string_view text, std::uint64_t number) {
     line_ = number;
+    // Editors on Windows start UTF-8 files with a byte order mark.
+    if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     try {
         record(text);
     } catch (const ParseError& error) {
