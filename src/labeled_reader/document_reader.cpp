@@ -1,5 +1,6 @@
 #include "labeled_reader/document_reader.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -48,9 +49,10 @@ DocumentReader::DocumentReader(bool collect, Limits limits)
 void DocumentReader::feed(std::string_view chunk) {
     if (state_ == State::Failed) return;
     // Records are rarely shorter than 16 bytes: room for the chunk's entries
-    // up front spares the copies of growing one at a time.
-    std::size_t room = doc_.entries.capacity() - doc_.entries.size();
-    if (room < chunk.size() / 16) doc_.entries.reserve(doc_.entries.size() + chunk.size() / 16);
+    // up front spares the copies of growing one at a time, and doubling keeps
+    // a document fed in many chunks from being copied once per chunk.
+    std::size_t wanted = doc_.entries.size() + chunk.size() / 16;
+    if (wanted > doc_.entries.capacity()) doc_.entries.reserve(std::max(wanted, 2 * doc_.entries.capacity()));
     splitter_.feed(chunk, *this);
 }
 
