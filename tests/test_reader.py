@@ -201,6 +201,11 @@ def test_collecting_keeps_every_complete_shot():
     assert list(iter_shots(text, errors="collect")) == result.shots()
     with pytest.raises(LabeledParseError):
         list(iter_shots(text))
+    reader = LabeledReader()
+    with pytest.raises(LabeledParseError, match="^line 5, column 15: "):
+        reader.feed(text)
+    with pytest.raises(LabeledParseError, match="^line 5, column 15: "):  # and stays failed
+        reader.close()
 
 
 # Result sets the formatter writes, with labels free of TAB, CR and LF.

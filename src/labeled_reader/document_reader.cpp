@@ -47,7 +47,7 @@ DocumentReader::DocumentReader(bool collect, Limits limits)
     : collect_(collect), limits_(limits), splitter_(limits.max_line_bytes) {}
 
 void DocumentReader::feed(std::string_view chunk) {
-    if (state_ == State::Failed) return;
+    if (state_ == State::Failed) throw *failure_;
     // Records are rarely shorter than 16 bytes: room for the chunk's entries
     // up front spares the copies of growing one at a time, and doubling keeps
     // a document fed in many chunks from being copied once per chunk.
@@ -57,7 +57,7 @@ void DocumentReader::feed(std::string_view chunk) {
 }
 
 void DocumentReader::finish() {
-    if (state_ == State::Failed) return;
+    if (state_ == State::Failed) throw *failure_;
     splitter_.finish(*this);
     if (state_ == State::InShot) {
         report(ParseError{line_, 1, "the document ends inside the shot started at line " + std::to_string(shot_.line)});
@@ -94,6 +94,7 @@ void DocumentReader::overlong(std::uint64_t number) {
 void DocumentReader::report(const ParseError& error) {
     if (!collect_) {
         state_ = State::Failed;
+        failure_ = error;
         throw error;
     }
     if (problems_.size() < max_problems) problems_.push_back(error);

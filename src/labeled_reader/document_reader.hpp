@@ -5,11 +5,12 @@
 // produced: any schema version or none, METADATA anywhere, containers as
 // "[a, b]" values or as a count followed by that many element records.
 // A departure is a ParseError at its line. In the raising mode the first one
-// stops the reader; in the collecting mode it is recorded, the shot it
+// stops the reader for good; in the collecting mode it is recorded, the shot it
 // occurred in is dropped, and reading resumes at the next START.
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -69,6 +70,7 @@ private:
     Document doc_;
     LabelTable labels_;
     std::vector<ParseError> problems_;
+    std::optional<ParseError> failure_;  // the raising mode's error, raised again by any later call
     std::vector<OpenContainer> open_;
     State state_ = State::Between;
     std::uint64_t line_ = 0;
