@@ -35,13 +35,11 @@ std::optional<double> parse_real(std::string_view text) noexcept {
         body.remove_prefix(1);
     }
     if (body.empty() || body[0] == '+' || body[0] == '-') return std::nullopt;
-    // Only decimal text; from_chars would also take "nan(...)" and spellings
-    // a writer of this format never uses.
     if (equal_ignoring_case(body, "NAN")) return negative ? -std::nan("") : std::nan("");
     if (equal_ignoring_case(body, "INF") || equal_ignoring_case(body, "INFINITY"))
         return negative ? -HUGE_VAL : HUGE_VAL;
-    for (char c : body)
-        if (!is_digit(c) && c != '.' && c != 'e' && c != 'E' && c != '+' && c != '-') return std::nullopt;
+    // Decimal text only: from_chars would also take "nan(...)" and the like.
+    if (!is_digit(body[0]) && body[0] != '.') return std::nullopt;
     double value = 0;
     auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
     if (end != body.data() + body.size()) return std::nullopt;
