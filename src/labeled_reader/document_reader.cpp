@@ -14,6 +14,7 @@ namespace {
 
 constexpr std::size_t max_problems = 1000;
 constexpr std::size_t quoted_max = 40;
+constexpr std::size_t reserve_step_max = std::size_t{1} << 20;  // entries
 
 // A field as an error message shows it: short, and with control and
 // non-ASCII bytes escaped, so the message stays one printable line.
@@ -50,8 +51,9 @@ void DocumentReader::feed(std::string_view chunk) {
     if (state_ == State::Failed) throw *failure_;
     // Records are rarely shorter than 16 bytes: room for the chunk's entries
     // up front spares the copies of growing one at a time, and doubling keeps
-    // a document fed in many chunks from being copied once per chunk.
-    std::size_t wanted = doc_.entries.size() + chunk.size() / 16;
+    // a document fed in many chunks from being copied once per chunk. The
+    // guess is capped: a chunk may be one enormous line.
+    std::size_t wanted = doc_.entries.size() + std::min(chunk.size() / 16, reserve_step_max);
     if (wanted > doc_.entries.capacity()) doc_.entries.reserve(std::max(wanted, 2 * doc_.entries.capacity()));
     splitter_.feed(chunk, *this);
 }
