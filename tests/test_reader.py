@@ -109,6 +109,8 @@ def test_dialect_documents_read(text, shots, exit_codes, schema, version, attrib
 
 def test_counts_memory_and_columns_of_our_own_output():
     result = read_labeled(WORKED_EXAMPLE)
+    first, second = result.shots()
+    assert first[0][0] is second[0][0]  # one str per label, shared by every shot
     assert result.memory() == ["01", "11101"]
     assert result.counts() == {"01": 1, "11101": 1}
     assert result.counts(labels=["r1", "r0"]) == {"10": 1, "11": 1}

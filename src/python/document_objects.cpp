@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "labeled_reader/dialect.hpp"
 #include "labeled_reader/outcomes.hpp"
 #include "labeled_reader/record.hpp"
 #include "python/errors.hpp"
@@ -208,6 +209,13 @@ Ref attributes_object(const Document& doc) {
     for (const auto& [name, value] : doc.attributes)
         set_item(result.get(), text_object(name).get(), value ? text_object(*value).get() : Py_None);
     return result;
+}
+
+Ref schema_object(const Document& doc) { return text_object(reader::document_schema(doc)); }
+
+Ref version_object(const Document& doc) {
+    std::optional<std::string_view> version = reader::document_version(doc);
+    return version ? text_object(*version) : Ref::borrow(Py_None);
 }
 
 }  // namespace brevant::py

@@ -36,6 +36,8 @@ Ref memory_object(const reader::Document& doc, PyObject* labels);
 Ref exit_codes_object(const reader::Document& doc);
 Ref headers_object(const reader::Document& doc);
 Ref attributes_object(const reader::Document& doc);
+Ref schema_object(const reader::Document& doc);
+Ref version_object(const reader::Document& doc);
 
 Ref text_object(std::string_view text);  // strict UTF-8
 

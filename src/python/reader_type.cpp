@@ -7,7 +7,6 @@
 #include <mutex>
 #include <new>
 
-#include "labeled_reader/dialect.hpp"
 #include "labeled_reader/document_reader.hpp"
 #include "python/document_objects.hpp"
 #include "python/errors.hpp"
@@ -153,35 +152,15 @@ PyObject* reader_columns(PyObject* self, PyObject*) {
     return method(self, [&](ReaderState& state) { return state.objects.columns(state.reader.document()); });
 }
 
-PyObject* reader_counts(PyObject* self, PyObject* labels) {
-    return method(self, [&](ReaderState& state) { return counts_object(state.reader.document(), labels); });
+// A method that answers from the document alone.
+template <Ref (*answer)(const reader::Document&)>
+PyObject* query(PyObject* self, PyObject*) {
+    return method(self, [](ReaderState& state) { return answer(state.reader.document()); });
 }
 
-PyObject* reader_memory(PyObject* self, PyObject* labels) {
-    return method(self, [&](ReaderState& state) { return memory_object(state.reader.document(), labels); });
-}
-
-PyObject* reader_exit_codes(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) { return exit_codes_object(state.reader.document()); });
-}
-
-PyObject* reader_headers(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) { return headers_object(state.reader.document()); });
-}
-
-PyObject* reader_attributes(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) { return attributes_object(state.reader.document()); });
-}
-
-PyObject* reader_schema(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) { return text_object(reader::document_schema(state.reader.document())); });
-}
-
-PyObject* reader_version(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        std::optional<std::string_view> version = reader::document_version(state.reader.document());
-        return version ? text_object(*version) : Ref::borrow(Py_None);
-    });
+template <Ref (*answer)(const reader::Document&, PyObject*)>
+PyObject* query_with(PyObject* self, PyObject* argument) {
+    return method(self, [&](ReaderState& state) { return answer(state.reader.document(), argument); });
 }
 
 PyObject* reader_problems(PyObject* self, PyObject*) {
@@ -204,13 +183,13 @@ PyMethodDef methods[] = {
     {"take", reader_take, METH_NOARGS, "take($self)\n--\n\nThe shots completed since the last take()."},
     {"shots", reader_shots, METH_NOARGS, "shots($self)\n--\n\nEvery kept shot."},
     {"columns", reader_columns, METH_NOARGS, "columns($self)\n--\n\nLabel to one value per shot."},
-    {"counts", reader_counts, METH_O, "counts($self, labels, /)\n--\n\nBit string to number of shots."},
-    {"memory", reader_memory, METH_O, "memory($self, labels, /)\n--\n\nOne bit string per shot."},
-    {"exit_codes", reader_exit_codes, METH_NOARGS, "exit_codes($self)\n--\n\nEach shot's END code."},
-    {"headers", reader_headers, METH_NOARGS, "headers($self)\n--\n\nThe HEADER records as a dict."},
-    {"attributes", reader_attributes, METH_NOARGS, "attributes($self)\n--\n\nThe first METADATA block as a dict."},
-    {"schema", reader_schema, METH_NOARGS, "schema($self)\n--\n\n\"labeled\" or \"ordered\"."},
-    {"version", reader_version, METH_NOARGS, "version($self)\n--\n\nThe schema_version header, or None."},
+    {"counts", query_with<counts_object>, METH_O, "counts($self, labels, /)\n--\n\nBit string to number of shots."},
+    {"memory", query_with<memory_object>, METH_O, "memory($self, labels, /)\n--\n\nOne bit string per shot."},
+    {"exit_codes", query<exit_codes_object>, METH_NOARGS, "exit_codes($self)\n--\n\nEach shot's END code."},
+    {"headers", query<headers_object>, METH_NOARGS, "headers($self)\n--\n\nThe HEADER records as a dict."},
+    {"attributes", query<attributes_object>, METH_NOARGS, "attributes($self)\n--\n\nThe first METADATA block as a dict."},
+    {"schema", query<schema_object>, METH_NOARGS, "schema($self)\n--\n\n\"labeled\" or \"ordered\"."},
+    {"version", query<version_object>, METH_NOARGS, "version($self)\n--\n\nThe schema_version header, or None."},
     {"problems", reader_problems, METH_NOARGS, "problems($self)\n--\n\nThe errors collected so far."},
     {nullptr, nullptr, 0, nullptr},
 };
