@@ -1,6 +1,7 @@
 """Reading QIR output back: dialect documents, hostile logs, and the round trip
 through the formatter as a property."""
 
+import gc
 import io
 import os
 import subprocess
@@ -254,6 +255,28 @@ def test_round_trip_through_the_formatter(results, attributes, data):
     memory = ["".join(str(int(b)) for key, v in shot if key.startswith(("USER:RESULT:", "USER:RESULT_ARRAY:"))
                       for b in (v if isinstance(v, list) else [v])) for shot in shots]  # fmt: skip
     assert result.memory() == memory and result.counts() == Counter(memory)
+
+
+def test_reading_leaves_no_memory_behind():
+    def read_every_way():
+        result = read_labeled(WORKED_EXAMPLE, errors="collect")
+        result.shots(), result.counts(), result.memory(["r0"]), result.columns(), result.problems
+        list(iter_shots(WORKED_EXAMPLE.encode()))
+        reader = LabeledReader()
+        reader.feed(WORKED_EXAMPLE[:50]), reader.feed(WORKED_EXAMPLE[50:]), reader.close()
+        read_labeled("START\nbogus\n", errors="collect").problems
+        for failing in (lambda: read_labeled("START\nbogus\n"), lambda: result.counts(["bits"])):
+            with pytest.raises(LabeledParseError):
+                failing()
+
+    for _ in range(100):
+        read_every_way()
+    gc.collect()
+    before = sys.getallocatedblocks()
+    for _ in range(1000):
+        read_every_way()
+    gc.collect()
+    assert sys.getallocatedblocks() - before < 100
 
 
 def test_stub_agrees_with_the_runtime(tmp_path):
