@@ -16,6 +16,11 @@ taken, in the order of ``labels`` (a marginal); every shot must have them.
 
 A ``source`` is the document text itself (a ``str``, never a path), ``bytes``,
 a path (``os.PathLike``), or a binary or text file object, read in chunks.
+
+A log states its own counts and lengths, so the reader bounds them before it
+holds anything for them: a line of at most 16 MiB, at most 1,048,576 distinct
+labels, containers nested at most 256 deep and at most 2**26 records a shot.
+Beyond those, reading fails with a `LabeledParseError` at the line.
 """
 
 from __future__ import annotations
