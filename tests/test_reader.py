@@ -122,6 +122,10 @@ def test_counts_memory_and_columns_of_our_own_output():
     }  # fmt: skip
     with pytest.raises(LabeledParseError, match="no RESULT labeled 'bits'"):
         result.counts(labels=["bits"])
+    # Past 64 bits a shot's outcome is kept as text instead of packed.
+    wide = read_labeled(doc("START", f"OUTPUT\tRESULT_ARRAY\t{'10' * 35}\tw", "OUTPUT\tRESULT\t1\tr", "END\t0") * 2)
+    assert wide.counts() == {"10" * 35 + "1": 2}
+    assert wide.memory(labels=["r", "w"]) == ["1" + "10" * 35] * 2
 
 
 BIG = 16 << 20
