@@ -1,14 +1,17 @@
 """Fast QIR "Labeled" output (schema 2.1) formatting for quantum results."""
 
+from brevant.checker import Finding, check_labeled
 from brevant.labeled_formatter import QirLabeledFormatter
 from brevant.reader import LabeledParseError, LabeledReader, LabeledResult, iter_shots, read_labeled
 
 __all__ = [
+    "Finding",
     "LabeledParseError",
     "LabeledReader",
     "LabeledResult",
     "QirLabeledFormatter",
     "__version__",
+    "check_labeled",
     "iter_shots",
     "read_labeled",
 ]

@@ -1,0 +1,255 @@
+import io
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from test_differential import doubles
+from test_document import WORKED_EXAMPLE_TEXT
+
+import brevant._lines
+from brevant import QirLabeledFormatter, check_labeled
+from brevant.checker import MESSAGES
+from brevant.checker import __doc__ as CHECKER_DOC
+
+H = "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.1\n"
+
+
+def shot(*records):
+    return "".join(f"{record}\n" for record in ("START", *records, "END\t0"))
+
+
+# (version, document, [(line, code), ...]); a shot's first record is on line 4.
+CASES = [
+    ("2.1", H + shot("OUTPUT\tTUPLE\t2\tt", "OUTPUT\tARRAY\t0\ta", "OUTPUT\tRESULT_ARRAY\t01\tb"), []),
+    ("2.1", 'header\tSCHEMA_ID\tLabeled\rHeader\tschema_version\t"2.1"\r\nstart\rmetadata\tk\t\r'
+     'output\tdouble\t-INFINITY\t"q r"\nOUTPUT\tDouble\tNaN\t\nOUTPUT\tDOUBLE\t.5E-3\tx\n'
+     "OUTPUT\tBOOL\tTrue\tb\nOUTPUT\tINT\t+007\ti\nend\t0", []),
+    ("1.0", "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t1.0\n" + shot("OUTPUT\tRESULT\t1\tr"), []),
+    ("2.1", H + shot("OUTPUT\tRESULT\t0\tr") + "\n", [(6, "empty-line")]),
+    ("2.1", H + shot("OUTPUT\tRESULT\t0\tl\nf", "OUTPUT\tINT\t1\tt\tab"), [(5, "unknown-record"), (6, "extra-fields")]),
+    ("2.1", H + shot("OUTPUT\tINT\t1", "METADATA"), [(4, "missing-fields"), (5, "missing-fields")]),
+    ("2.1", H + shot("OUTPUT\tINT\t1\tcafé", "METADATA\tk\x7f", 'OUTPUT\tINT\t1\ta"b', 'METADATA\t"k'),
+     [(4, "non-printable"), (5, "non-printable"), (6, "stray-quote"), (7, "stray-quote")]),
+    ("2.1", H + shot("OUTPUT\tSTRING\tx\ts", "OUTPUT\tARRAY\t[3, 4]\ta", "OUTPUT\tRESULT\tTrue\tr"),
+     [(4, "unknown-output-type"), (5, "list-value"), (6, "result-not-bit")]),
+    ("2.0", "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.0\n" + shot("OUTPUT\tRESULT_ARRAY\t1\tb"),
+     [(4, "unknown-output-type")]),
+    ("2.1", H + shot("OUTPUT\tRESULT_ARRAY\t\tb", "OUTPUT\tRESULT_ARRAY\t102\tb", "OUTPUT\tBOOL\t1\tb"),
+     [(4, "empty-result-array"), (5, "result-array-not-bits"), (6, "bad-bool")]),
+    ("2.1", H + shot("OUTPUT\tINT\t2.0\ti", "OUTPUT\tINT\t0x10\ti", "OUTPUT\tDOUBLE\t1.\td", "OUTPUT\tTUPLE\t-1\tt"),
+     [(4, "int-as-float"), (5, "bad-int"), (6, "bad-double"), (7, "bad-count")]),
+    # The tuple takes two records; the array's second element never comes.
+    ("2.1", H + shot("OUTPUT\tARRAY\t2\ta", "OUTPUT\tTUPLE\t2\tt", "OUTPUT\tINT\t1\ti", "OUTPUT\tINT\t1\ti"),
+     [(4, "count-mismatch")]),
+    ("2.1", H + shot("OUTPUT\tARRAY\t2\ta", "OUTPUT\tTUPLE\t1\tt", "OUTPUT\tINT\t1\ti", "OUTPUT\tINT\t1\ti"), []),
+    ("2.1", H + "START\nOUTPUT\tARRAY\t99999999999999999999999\ta\nEND\t1\n", [(4, "count-mismatch"), (5, "end-not-zero")]),
+    ("2.1", shot("OUTPUT\tINT\t1\ti"), [(1, "header-missing")]),
+    ("2.1", "HEADER\tschema_version\t2.1\n" + shot(), [(1, "header-missing")]),
+    ("2.1", "HEADER\tschema_id\tlabeled\n" + shot(), [(2, "header-missing")]),
+    ("2.1", "HEADER\tschema_name\tlabeled\nHEADER\tschema_version\t2.0\n" + shot(),
+     [(1, "header-wrong"), (2, "version-mismatch")]),
+    ("2.1", "HEADER\tschema_id\tordered\nHEADER\tversion\t2.1\n" + shot(), [(1, "schema-mismatch"), (2, "header-wrong")]),
+    ("2.1", H + "HEADER\tk\tv\nMETADATA\tk\n" + shot() + "HEADER\tk\tv\nOUTPUT\tINT\t1\ti\nEND\t0\n" + shot(),
+     [(4, "metadata-outside-shot"), (7, "header-after-shot"), (8, "output-outside-shot"), (9, "end-outside-shot")]),
+    ("2.1", H + "START\n" + shot("OUTPUT\tARRAY\t1\ta") + "START\nOUTPUT\tARRAY\t3\ta",
+     [(4, "start-in-shot"), (5, "count-mismatch"), (8, "unterminated-shot")]),
+    ("2.1", H, [(2, "no-shots")]),
+    ("2.1", WORKED_EXAMPLE_TEXT, [(11, "list-value")]),
+    ("2.1", "", [(1, "header-missing"), (1, "no-shots")]),
+    ("2.1", b"\xef\xbb\xbfHEADER\tschema_id\tlabeled\n", [(1, "unknown-record"), (1, "header-missing"), (1, "no-shots")]),
+]
+
+
+@pytest.mark.parametrize("version, document, expected", CASES)
+def test_findings(version, document, expected, monkeypatch):
+    found = check_labeled(document, version=version)
+    assert [(f.line, f.code) for f in found] == expected
+    assert all(f.message == f.message.strip() and "\n" not in f.message for f in found)
+    monkeypatch.setattr(brevant._lines, "CHUNK_CHARS", 2)  # CRLF and UTF-8 split between chunks
+    data = document if isinstance(document, bytes) else document.encode()
+    assert check_labeled(io.BytesIO(data), version=version) == found
+
+
+def test_every_code_is_tested_and_documented():
+    tested = {code for _, _, expected in CASES for _, code in expected}
+    assert tested | {"line-too-long"} == set(MESSAGES)
+    assert all(f"\n    {code} " in CHECKER_DOC for code in MESSAGES)
+
+
+def test_unknown_version():
+    with pytest.raises(ValueError, match="'3.0'"):
+        check_labeled(H, version="3.0")
+
+
+def test_long_line(monkeypatch):
+    monkeypatch.setattr(brevant._lines, "MAX_LINE_CHARS", 8)
+    monkeypatch.setattr(brevant._lines, "CHUNK_CHARS", 3)
+    found = check_labeled(H.replace("schema_version", "v"))
+    assert [(f.line, f.code) for f in found] == [(1, "line-too-long"), (2, "line-too-long"), (2, "no-shots")]
+
+
+def _cased(word):
+    return st.lists(st.booleans(), min_size=len(word), max_size=len(word)).map(
+        lambda upper: "".join(c.upper() if u else c.lower() for c, u in zip(word, upper))
+    )
+
+
+_text = st.text(st.characters(min_codepoint=0x20, max_codepoint=0x7E, exclude_characters='"'), max_size=6)
+_field = st.one_of(_text, _text.map('"{}"'.format))
+_number = st.from_regex(r"([0-9]+|[0-9]*\.[0-9]+)([eE][+-]?[0-9]+)?", fullmatch=True)
+_VALUES = {
+    "RESULT": st.sampled_from("01"),
+    "RESULT_ARRAY": st.from_regex(r"[01]+", fullmatch=True),
+    "BOOL": st.one_of(_cased("true"), _cased("false")),
+    "INT": st.from_regex(r"[+-]?[0-9]+", fullmatch=True),
+    "DOUBLE": st.tuples(st.sampled_from(["", "+", "-"]), st.one_of(*map(_cased, ["inf", "infinity", "nan"]), _number))
+    .map("".join),
+}
+_value_record = st.sampled_from(sorted(_VALUES)).flatmap(
+    lambda t: st.tuples(_cased("OUTPUT"), _cased(t), _VALUES[t], _field).map(lambda f: ["\t".join(f)])
+)
+_outputs = st.recursive(
+    _value_record,
+    lambda kids: st.tuples(_cased("OUTPUT"), st.sampled_from(["ARRAY", "TUPLE"]).flatmap(_cased), st.lists(kids, max_size=3), _field)
+    .map(lambda c: [f"{c[0]}\t{c[1]}\t{len(c[2])}\t{c[3]}"] + [line for kid in c[2] for line in kid]),
+    max_leaves=6,
+)
+_metadata = st.tuples(_cased("METADATA"), st.lists(_field, min_size=1, max_size=2)).map(lambda m: ["\t".join([m[0], *m[1]])])
+_shot = st.tuples(_cased("START"), st.lists(st.one_of(_outputs, _metadata), max_size=4), _cased("END\t0")).map(
+    lambda s: [s[0], *(line for item in s[1] for line in item), s[2]]
+)
+_headers = st.tuples(
+    _cased("HEADER\tschema_id\tlabeled"),
+    _cased("HEADER\tschema_version\t").map(lambda h: h + "2.1"),
+    st.lists(st.tuples(_field, _field).map(lambda f: "HEADER\t" + "\t".join(f)), max_size=2),
+).map(lambda h: [h[0], h[1], *h[2]])
+documents = st.tuples(_headers, st.lists(_shot, min_size=1, max_size=3)).map(lambda d: d[0] + sum(d[1], []))
+
+
+def _join(data, lines):
+    ends = data.draw(st.lists(st.sampled_from(["\n", "\r", "\r\n"]), min_size=len(lines), max_size=len(lines)))
+    text = "".join(line + end for line, end in zip(lines, ends))
+    return text if data.draw(st.booleans()) else text[: -len(ends[-1])]
+
+
+# The grammar transcribed anew into one regular expression, literals folded, as a
+# second opinion on which documents conform; the counts are checked by recursion.
+_EOL = r"(?:\r\n|\r|\n)"
+_FIELD = r'(?:"[\x20\x21\x23-\x7e]*"|[\x20\x21\x23-\x7e]*)'
+_DOUBLE = r"[+-]?(?:INF|INFINITY|NAN|(?:[0-9]+|[0-9]*\.[0-9]+)(?:E[+-]?[0-9]+)?)"
+_PRIMITIVE = rf"(?:RESULT\t[01]|RESULT_ARRAY\t[01]+|BOOL\t(?:TRUE|FALSE)|INT\t[+-]?[0-9]+|DOUBLE\t{_DOUBLE})"
+_RECORD = rf"(?:METADATA\t{_FIELD}(?:\t{_FIELD})?|OUTPUT\t(?:{_PRIMITIVE}|(?:TUPLE|ARRAY)\t[0-9]+)\t{_FIELD})"
+_SHOT = rf"START(?:{_EOL}{_RECORD})*{_EOL}END\t0"
+_FILE = re.compile(
+    rf'HEADER\tSCHEMA_ID\tLABELED{_EOL}HEADER\tSCHEMA_VERSION\t(?:2\.1|"2\.1")'
+    rf"(?:{_EOL}HEADER\t{_FIELD}\t{_FIELD})*(?:{_EOL}{_SHOT})+{_EOL}?",
+    re.IGNORECASE | re.ASCII,
+)
+
+
+def _conforms(document):
+    if not _FILE.fullmatch(document):
+        return False
+    # Each OUTPUT record as [type, value] and each END as None, which no container may reach.
+    lines = [(line[:1].upper(), line.split("\t")[1:3]) for line in re.split(_EOL, document)]
+    records = [fields if kind == "O" else None for kind, fields in lines if kind in ("O", "E")]
+
+    def after(at):
+        qir_type, value = records[at]
+        at += 1
+        for _ in range(int(value) if qir_type.upper() in ("ARRAY", "TUPLE") else 0):
+            at = after(at)
+        return at
+
+    at = 0
+    try:
+        while at < len(records):
+            at = after(at) if records[at] else at + 1
+    except TypeError:
+        return False
+    return True
+
+
+_TOKENS = ["", "0", "1", "01", "2", "-0", "1.", ".5", "1e5", "+1E-5", "iNf", "NaN", "infinity", "True", "[3, 4]", '"a"', '"', "x\ty"]
+
+
+@settings(max_examples=300, deadline=None)
+@given(documents, st.data())
+def test_grammar_documents(lines, data):
+    """They conform; one bad character is found on its line; edits are judged as the transcribed grammar judges them."""
+    assert check_labeled(_join(data, lines)) == []
+    at = data.draw(st.sampled_from(range(len(lines))))
+    where = data.draw(st.integers(0, len(lines[at])))
+    bad = data.draw(st.sampled_from(["\x00", "\x1f", "\x7f", "é", "\udcff", "\ufeff"]))  # in no label, value or literal
+    mutated = lines[:at] + [lines[at][:where] + bad + lines[at][where:]] + lines[at + 1 :]
+    assert at + 1 in {f.line for f in check_labeled(_join(data, mutated))}
+    lines = list(lines)
+    for _ in range(data.draw(st.integers(1, 2))):  # a record is dropped, or a field or a character changed
+        at, line = data.draw(st.sampled_from(list(enumerate(lines))))
+        edit, where = data.draw(st.sampled_from(["drop", "field", "char"])), data.draw(st.integers(0, len(line)))
+        if edit == "field":  # most often the value
+            fields = line.split("\t")
+            fields[data.draw(st.sampled_from([min(2, len(fields) - 1), *range(len(fields))]))] = data.draw(st.sampled_from(_TOKENS))
+            lines[at] = "\t".join(fields)
+        elif edit == "char":
+            char = data.draw(st.sampled_from(["", "\t", "\n", "\r", '"', "0", "1", ".", "e", "-", "[", " ", "é"]))
+            lines[at] = line[:where] + char + line[where + (char == "") :]
+        elif len(lines) > 1:
+            del lines[at]
+    document = _join(data, lines)
+    assert (check_labeled(document) == []) == _conforms(document)
+
+
+_numbers = st.one_of(st.tuples(st.just("INT"), st.integers(-(2**63), 2**63 - 1)), st.tuples(st.just("FLOAT"), doubles))
+
+
+@settings(max_examples=100, deadline=None)
+@given(st.lists(st.lists(_numbers), min_size=1, max_size=4))
+def test_formatter_output_of_numbers_conforms(shots):
+    text = QirLabeledFormatter().qir_labeled_output([[(f"USER:{raw}:x", v) for raw, v in entries] for entries in shots], {})
+    for source in (text, text.encode(), io.BytesIO(text.encode()), io.StringIO(text)):
+        assert check_labeled(source) == []
+
+
+GOOD = H + shot("OUTPUT\tRESULT\t1\tr")
+BAD = H + shot("OUTPUT\tRESULT\t2\tr", "OUTPUT\tINT\t1\tt\tab")
+BAD_REPORT = [
+    "bad.txt:4: result-not-bit: RESULT value '2' is not 0 or 1",
+    "bad.txt:5: extra-fields: OUTPUT record has 4 fields after its kind, expected 3",
+]
+
+
+@pytest.mark.parametrize(
+    "args, stdin, status, out, err",
+    [
+        (["good.txt"], "", 0, [], ""),
+        (["-q", "good.txt", "bad.txt"], "", 1, [], ""),
+        (["good.txt", "bad.txt"], "", 1, BAD_REPORT, ""),
+        (["--schema-version", "2.0"], GOOD, 1,
+         ["<stdin>:2: version-mismatch: document declares schema version '2.1', checked against 2.0"], ""),
+        (["bad.txt", "missing.txt", "good.txt"], "", 2, BAD_REPORT, "brevant-check: error: cannot read 'missing.txt'"),
+        (["."], "", 2, [], "brevant-check: error: cannot read '.'"),
+    ],
+)
+def test_check_command(args, stdin, status, out, err, tmp_path, monkeypatch, capsys):
+    from brevant.read_cli import check_main
+
+    (tmp_path / "good.txt").write_text(GOOD)
+    (tmp_path / "bad.txt").write_bytes(BAD.encode())
+    monkeypatch.chdir(tmp_path)
+    monkeypatch.setattr("sys.stdin", io.TextIOWrapper(io.BytesIO(stdin.encode())))
+    assert check_main(args) == status
+    captured = capsys.readouterr()
+    assert captured.out.splitlines() == out
+    assert captured.err.startswith(err) and captured.err.count("\n") == bool(err)
+
+
+def test_check_console_script(tmp_path):
+    script = Path(sys.executable).with_name("brevant-check")
+    (tmp_path / "bad.txt").write_text(BAD)
+    proc = subprocess.run([script, "bad.txt"], capture_output=True, text=True, cwd=tmp_path, timeout=60)
+    assert (proc.returncode, proc.stdout.splitlines(), proc.stderr) == (1, BAD_REPORT, "")
