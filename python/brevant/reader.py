@@ -43,8 +43,9 @@ class LabeledResult:
 
     ``len()`` is the number of shots. `shots` gives them in the formatter's
     input form, ``("USER:<raw type>:<label>", value)`` pairs. `problems` lists
-    the `LabeledParseError` of every shot dropped while reading with
-    ``errors="collect"``; it is empty otherwise.
+    a `LabeledParseError` for each departure met while reading with
+    ``errors="collect"`` (the first 1,000; a shot with one is dropped); it is
+    empty otherwise.
     """
 
     def __init__(self, reader: Reader) -> None:
