@@ -1,11 +1,20 @@
 """The brevant-labeled converter, run as users run it: in a child process."""
 
+import concurrent.futures
+import contextlib
+import fcntl
 import json
 import os
+import pty
 import shutil
+import signal
+import socket
 import stat
+import struct
 import subprocess
 import sys
+import termios
+import time
 from pathlib import Path
 
 import pytest
@@ -14,6 +23,8 @@ import brevant
 from test_document import WORKED_EXAMPLE_TEXT
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+WORKED_PATH = EXAMPLES / "worked_example.json"
+WORKED_JSON = WORKED_PATH.read_bytes()
 MODULE = [sys.executable, "-m", "brevant"]
 
 
@@ -33,9 +44,9 @@ RUNNERS = [
 ]
 
 
-def run(*args, stdin=b"", runner=MODULE, cwd=None):
+def run(*args, stdin=b"", runner=MODULE, cwd=None, env=None):
     return subprocess.run(
-        [*runner, *map(str, args)], input=stdin, capture_output=True, timeout=120, cwd=cwd
+        [*runner, *map(str, args)], input=stdin, capture_output=True, timeout=120, cwd=cwd, env=env
     )
 
 
@@ -151,7 +162,7 @@ DEFAULTS = ("qir_profiles", "base_profile"), ("required_num_qubits", "0"), ("req
         pytest.param(
             {"required_num_results": 4, "qir_profiles": None},
             ["-a", "required_num_qubits=1"],
-            [("qir_profiles", "None"), ("required_num_qubits", "1"), ("required_num_results", "4")],
+            [("qir_profiles", ""), ("required_num_qubits", "1"), ("required_num_results", "4")],
             [("qir_profiles", "base_profile"), ("required_num_qubits", "1"), ("required_num_results", "0")],
             id="document-kept-where-not-overridden",
         ),
@@ -170,6 +181,7 @@ DEFAULTS = ("qir_profiles", "base_profile"), ("required_num_qubits", "0"), ("req
             id="other-keys-change-nothing",
         ),
         pytest.param({}, [], list(DEFAULTS), list(DEFAULTS), id="none-at-all"),
+        pytest.param({"required_num_qubits": 2.5, "required_num_results": -7}, [], [DEFAULTS[0], ("required_num_qubits", "2.5"), ("required_num_results", "-7")], list(DEFAULTS), id="numbers-as-json-text"),
     ],
 )
 def test_attribute_flags(doc_attributes, flags, from_document, from_jsonl, tmp_path):
@@ -184,20 +196,21 @@ def test_attribute_flags(doc_attributes, flags, from_document, from_jsonl, tmp_p
 
 
 @pytest.mark.parametrize(
-    "shots, count",
+    "shots, count, every_value",
     [
-        pytest.param([[["USER:INT:a", None]]], 1, id="one"),
+        pytest.param([[["USER:INT:a", None]]], 1, True, id="one"),
         pytest.param(
             [[["USER:INT:a", None], ["USER:INT:b", 2]], [["USER:RESULT_ARRAY:c", [3]], ["USER:FLOAT:d", "x"]]],
             3,
+            False,
             id="spread-over-shots",
         ),
-        pytest.param([[["USER:BOOL:a", None], ["USER:INT:b", 2]]], 0, id="bool-none-is-dropped-silently"),
+        pytest.param([[["USER:BOOL:a", None], ["USER:INT:b", 2]]], 0, False, id="bool-none-is-dropped-silently"),
     ],
 )
 @pytest.mark.parametrize("verbose", [False, True], ids=["summary", "verbose"])
 @pytest.mark.parametrize("suffix", [".json", ".jsonl"])
-def test_skipped_values_are_summarised(shots, count, verbose, suffix, tmp_path):
+def test_skipped_values_are_summarised(shots, count, every_value, verbose, suffix, tmp_path):
     path = tmp_path / f"in{suffix}"
     if suffix == ".json":
         path.write_text(json.dumps(shots))
@@ -210,13 +223,49 @@ def test_skipped_values_are_summarised(shots, count, verbose, suffix, tmp_path):
     assert len(warnings) == (count if verbose else 0)
     summary = [line for line in lines if line not in warnings]
     expected = f"brevant-labeled: skipped {count} malformed value{'' if count == 1 else 's'}"
+    if every_value:
+        expected += "; every value was skipped: a value must be a number, a boolean or a flat list of them"
+        expected += " (numpy values: convert with .tolist() or int(x) before writing them out)"
     assert summary == ([expected] if count else [])
 
 
-def test_verbose_warnings_name_the_json_lines_line(tmp_path):
-    path = write_jsonl(tmp_path / "in.jsonl", [[], [["USER:INT:a", 1]], [["USER:INT:b", None]]])
-    proc = run(path, "-v")
-    assert stderr_lines(proc)[0] == f"brevant-labeled: warning: {path}:3: Skipping malformed QIR output value"
+def without_tqdm(folder):
+    """An environment in which `import tqdm` fails, as where the "progress" extra is not installed."""
+    (folder / "tqdm.py").write_text("raise ImportError('tqdm is not installed')\n")
+    return {**os.environ, "PYTHONPATH": os.pathsep.join([str(folder), os.environ.get("PYTHONPATH", "")])}
+
+
+@pytest.mark.parametrize(
+    "suffix, place, hide_tqdm", [(".jsonl", ":3", False), (".jsonl", ":3", True), (".json", ": [2]", False)]
+)
+def test_verbose_warnings_name_the_place_and_tag(suffix, place, hide_tqdm, tmp_path):
+    shots = [[], [["USER:INT:a", 1]], [["USER:INT:a", 1], ["USER:INT:b\t", None]]]
+    path = tmp_path / f"in{suffix}"
+    path.write_text(json.dumps(shots)) if suffix == ".json" else write_jsonl(path, shots)
+    proc = run(path, "-v", env=without_tqdm(tmp_path) if hide_tqdm else None)
+    assert stderr_lines(proc) == [
+        f"brevant-labeled: warning: {path}{place}: tag 'b\\t': Skipping malformed QIR output value",
+        "brevant-labeled: skipped 1 malformed value",
+    ]
+
+
+def test_verbose_warnings_leave_the_progress_bar_whole(tmp_path):
+    controller, terminal = pty.openpty()
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))  # a new one is 0 columns wide
+    with subprocess.Popen([*MODULE, "--jsonl", "-v"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=terminal) as child:
+        child.stdin.write(b"[]\n")
+        child.stdin.flush()
+        time.sleep(1.5)  # the bar shows once a run has taken a second
+        child.stdin.write(b'[["USER:INT:a", null]]\n')
+        child.stdin.close()
+    os.close(terminal)
+    shown = b""
+    with contextlib.suppress(OSError):  # EIO once the other end is closed
+        while chunk := os.read(controller, 65536):
+            shown += chunk
+    pieces = shown.decode().replace("\r", "\n").splitlines()
+    assert any(piece.startswith("<stdin>: ") for piece in pieces), shown
+    assert "brevant-labeled: warning: <stdin>:2: tag 'a': Skipping malformed QIR output value" in pieces, shown
 
 
 BAD_INPUTS = [
@@ -232,7 +281,12 @@ BAD_INPUTS = [
     ("in.json", '{"shots": [[]], "attributes": [1]}', "{path}: attributes:", "object"),
     ("in.json", '{"shots": [[]], "attributes": "x"}', "{path}: attributes:", "object"),
     ("in.json", '{"shots": [[["USER:INT:a", null]], [["USER:INT:a", 1], 5]]}', "{path}: shots[1]:", "len"),
-    ("in.json", '[[], [{"k": 1, "l": 2}]]', "{path}: [1]:", "entry"),
+    ("in.json", '[[], [{"k": 1, "l": 2}]]', "{path}: [1]:", "[label, value] list, not an object"),
+    ("in.jsonl", '[{"USER:INT:a": 1}]\n', "{path}:1:", "[label, value] list, not an object"),
+    ("in.json", '[["USER:INT:a", 1]]\n[["USER:INT:b", 2]]\n', "{path}:2:1:", "use --jsonl"),
+    ("in.json", '[["USER:INT:a", 1], ["USER:INT:b", 2]]', "{path}: [0]:", "use --jsonl"),
+    ("in.json", '{"shots": [], "attributes": {"qir_profiles": true}}', "{path}: attributes: qir_profiles:", "a boolean"),
+    ("in.json", '{"shots": [], "attributes": {"k": {}}}', "{path}: attributes: k:", "an object"),
     ("in.json", '{"shots": [[]], "attributes": {"qir_profiles": "\\udc80"}}', "{path}: attributes:", "encode"),
     ("in.json", "[" * 100_000, "{path}:", "JSON"),
     ("in.jsonl", '[["USER:INT:a", 1]]\n[["USER:INT:a", 1]\n', "{path}:2:19:", "invalid JSON"),
@@ -254,6 +308,27 @@ def test_bad_input_is_one_line_naming_the_place(name, content, place, says, tmp_
     assert proc.returncode == 2
     assert line.startswith("brevant-labeled: error: " + place.format(path=path)), line
     assert says in line
+
+
+LONG = "1" + "0" * 5000  # more digits than int() converts
+UNREAD = "brevant-labeled: warning: attributes not read: {} (the attributes read are qir_profiles, required_num_qubits, required_num_results)"
+ODD_BUT_READABLE = [
+    # (file name, content, flags, a line of the output, standard error)
+    ("in.jsonl", b'\xef\xbb\xbf[["USER:INT:a", 1]]\n', [], "OUTPUT\tINT\t1\ta", []),
+    ("in.json", f'[[["USER:INT:a", 1], ["USER:INT:b", -{LONG}]]]', [], "OUTPUT\tINT\t1\ta", ["brevant-labeled: skipped 1 malformed value"]),
+    ("in.jsonl", f'[["USER:INT:a", 1], ["USER:INT:b", {LONG}]]\n', [], "OUTPUT\tINT\t1\ta", ["brevant-labeled: skipped 1 malformed value"]),
+    ("in.json", f'{{"shots": [[]], "attributes": {{"required_num_qubits": {LONG}, "x": ""}}}}', [], f"METADATA\trequired_num_qubits\t{LONG}", [UNREAD.format("'x'")]),
+    ("in.jsonl", "[]\n", ["-a", "required_num_qbits=3", "-a", "b=1"], "START", [UNREAD.format("'required_num_qbits', 'b'")]),
+]
+
+
+@pytest.mark.parametrize("name, content, flags, line, errors", ODD_BUT_READABLE, ids=range(len(ODD_BUT_READABLE)))
+def test_odd_but_readable_input(name, content, flags, line, errors, tmp_path):
+    path = tmp_path / name
+    path.write_bytes(content if isinstance(content, bytes) else content.encode())
+    proc = run(path, *flags)
+    assert (proc.returncode, stderr_lines(proc)) == (0, errors)
+    assert line in proc.stdout.decode().splitlines()
 
 
 @pytest.mark.parametrize(
@@ -325,6 +400,113 @@ def test_unwritable_output_fails_without_a_traceback(tmp_path):
     (line,) = stderr_lines(proc)
     assert proc.returncode == 1
     assert line.startswith("brevant-labeled: error: cannot write"), line
+
+
+def symlink(tmp):
+    (tmp / "real.txt").write_bytes(OLD_BYTES)
+    (tmp / "link.txt").symlink_to("real.txt")
+    return tmp / "link.txt", lambda: (tmp / "link.txt").is_symlink() and (tmp / "real.txt").read_bytes()
+
+
+def fifo(tmp):
+    os.mkfifo(tmp / "fifo")
+    reader = os.open(tmp / "fifo", os.O_RDONLY | os.O_NONBLOCK)  # no waiting for the writer: the text fits in the pipe
+    return tmp / "fifo", lambda: stat.S_ISFIFO((tmp / "fifo").lstat().st_mode) and os.read(reader, 65536)
+
+
+def unix_socket(tmp):
+    server = socket.socket(socket.AF_UNIX)
+    server.bind(str(tmp / "socket"))
+    server.listen(1)
+    server.settimeout(60)
+    accepted = concurrent.futures.ThreadPoolExecutor(1).submit(server.accept)
+    return tmp / "socket", lambda: accepted.result()[0].makefile("rb").read()
+
+
+def device(name, minor):
+    def make(tmp):
+        path = Path("/dev", name)
+        if os.geteuid() == 0:  # a wrong converter run by root would replace the system's node: use our own
+            path = tmp / name
+            os.mknod(path, 0o666 | stat.S_IFCHR, os.makedev(1, minor))
+        return path, lambda: stat.S_ISCHR(path.lstat().st_mode)
+
+    return make
+
+
+WORKED = WORKED_EXAMPLE_TEXT.encode()
+OUTPUT_TARGETS = {
+    # name: (make the target and a look at it afterwards, exit status, standard error, that look)
+    "symlink-target-replaced": (symlink, 0, [], WORKED),
+    "fifo-written-through": (fifo, 0, [], WORKED),
+    "socket-written-through": (unix_socket, 0, [], WORKED),
+    "dev-null-kept": (device("null", 3), 0, [], True),
+    "dev-full-kept": (device("full", 7), 1, ["cannot write '{path}': No space left on device"], True),
+    "directory": (lambda tmp: (tmp, tmp.is_dir), 2, ["refusing to write '{path}': it is a directory"], True),
+    "the-input": (lambda tmp: (tmp / "in.json", (tmp / "in.json").read_bytes), 2, ["refusing to write '{path}': it is the input file"], WORKED_JSON),
+}
+
+
+@pytest.mark.parametrize("make, status, errors, found", OUTPUT_TARGETS.values(), ids=OUTPUT_TARGETS.keys())
+def test_output_targets(make, status, errors, found, tmp_path):
+    (tmp_path / "in.json").write_bytes(WORKED_JSON)
+    target, look = make(tmp_path)
+    proc = run(tmp_path / "in.json", "-o", target)
+    assert (proc.returncode, stderr_lines(proc)) == (status, ["brevant-labeled: error: " + e.format(path=target) for e in errors])
+    assert look() == found
+
+
+def test_output_to_dev_stdout_is_standard_output():
+    proc = run(EXAMPLES / "worked_example.json", "-o", "/dev/stdout")
+    assert (proc.returncode, proc.stdout, proc.stderr) == (0, WORKED, b"")
+
+
+@pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP, signal.SIGINT], ids=lambda s: s.name)
+@pytest.mark.parametrize("flags", [["--jsonl"], []], ids=["jsonl", "document"])
+def test_a_stop_signal_leaves_the_output_as_it_was(signum, flags, tmp_path):
+    (tmp_path / "out.txt").write_bytes(OLD_BYTES)
+    with subprocess.Popen([*MODULE, *flags, "-o", tmp_path / "out.txt"], stdin=subprocess.PIPE, stderr=subprocess.PIPE) as child:
+        child.stdin.write(b'[["USER:INT:a", 1]]\n')
+        child.stdin.flush()
+        for _ in range(3000):  # until the temporary file is there
+            if len(os.listdir(tmp_path)) > 1:
+                break
+            time.sleep(0.02)
+        child.send_signal(signum)
+        errors = child.communicate(timeout=60)[1]
+    assert (child.returncode, errors, os.listdir(tmp_path)) == (128 + signum, b"", ["out.txt"])
+    assert (tmp_path / "out.txt").read_bytes() == OLD_BYTES
+
+
+def child_streams(kind):
+    """A closed standard stream (by number), or a pipe whose reader went away, for a child."""
+    if kind != "no-reader":
+        return {"preexec_fn": lambda: os.close(kind)}
+    reader, writer = os.pipe()
+    os.close(reader)
+    return {"stdout": writer}
+
+
+@pytest.mark.parametrize(
+    "kind, args, status, errors",
+    [
+        pytest.param(0, [], 2, ["brevant-labeled: error: cannot read standard input: it is closed"], id="stdin-closed"),
+        pytest.param(1, [WORKED_PATH], 1, ["brevant-labeled: error: cannot write standard output: it is closed"], id="stdout-closed"),
+        pytest.param(2, [WORKED_PATH, "-a", "unread=1"], 2, [], id="stderr-closed"),
+        pytest.param("no-reader", [WORKED_PATH], 141, [], id="no-reader-document"),
+        pytest.param("no-reader", [EXAMPLES / "measurements.jsonl"], 141, [], id="no-reader-jsonl"),
+    ],
+)
+def test_standard_streams(kind, args, status, errors):
+    streams = {"stdin": subprocess.DEVNULL, "stdout": subprocess.PIPE, **child_streams(kind)}
+    proc = subprocess.run([*MODULE, *args], stderr=subprocess.PIPE, timeout=60, **streams)
+    assert (proc.returncode, stderr_lines(proc)) == (status, errors)
+    assert not proc.stdout  # least of all a message meant for standard error
+
+
+def test_no_input_on_a_terminal_shows_the_usage():
+    proc = subprocess.run(MODULE, stdin=pty.openpty()[1], capture_output=True, timeout=60)
+    assert (proc.returncode, stderr_lines(proc)[0]) == (2, "usage: brevant-labeled [-h] [-o OUTPUT] [-a KEY=VALUE] [--jsonl] [-q] [-v]")
 
 
 @pytest.mark.parametrize("flag", ["-a", "--attribute"])

@@ -1,6 +1,7 @@
 """The shipped type stub, as mypy --strict sees it from a user's code."""
 
 import logging
+import re
 import textwrap
 from pathlib import Path
 
@@ -9,6 +10,7 @@ import pytest
 mypy_api = pytest.importorskip("mypy.api")
 
 EXAMPLE = Path(__file__).with_name("typing_example.py")
+README = Path(__file__).resolve().parent.parent / "README.md"
 
 
 def mypy(path, cache):
@@ -19,6 +21,14 @@ def mypy(path, cache):
 def test_usage_example_passes_strict_checking(tmp_path):
     status, report = mypy(EXAMPLE, tmp_path / "cache")
     assert status == 0, report
+
+
+def test_readme_library_examples_pass_strict_checking(tmp_path):
+    blocks = re.findall(r"```python\n(.*?)```", README.read_text(encoding="utf-8"), re.DOTALL)
+    source = tmp_path / "readme_examples.py"
+    source.write_text("".join(blocks))
+    status, report = mypy(source, tmp_path / "cache")
+    assert blocks and status == 0, report
 
 
 def test_usage_example_runs_and_both_forms_agree():

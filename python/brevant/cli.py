@@ -3,21 +3,28 @@
 from __future__ import annotations
 
 import argparse
+import codecs
 import contextlib
 import io
 import json
 import logging
 import os
 import sys
-import tempfile
 from collections.abc import Callable, Iterator
-from typing import IO, Any, BinaryIO, TextIO
+from typing import IO, Any, BinaryIO
 
 from brevant import QirLabeledFormatter, __version__
+from brevant._cli_io import BROKEN_PIPE, Refused, open_output, run, standard_input
 
 PROG = "brevant-labeled"
 LOGGER_NAME = "brevant.labeled_formatter"
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
+# The only attribute keys the formatter reads; the rest are carried and never written.
+ATTRIBUTES_READ = ("qir_profiles", "required_num_qubits", "required_num_results")
+ALL_SKIPPED_HINT = (
+    "every value was skipped: a value must be a number, a boolean or a flat list of them"
+    " (numpy values: convert with .tolist() or int(x) before writing them out)"
+)
 
 EPILOG = f"""\
 input formats:
@@ -30,9 +37,11 @@ input formats:
                   (needed to read JSON Lines from standard input).
 
 exit status:
-  0  success, also when malformed values were skipped (they are counted on stderr)
-  1  the output could not be written
-  2  bad usage or bad input; -o FILE is then left as it was
+  0    success, also when malformed values were skipped (they are counted on stderr)
+  1    the output could not be written
+  2    bad usage or bad input, or standard error is closed; -o FILE is then left as it was
+  {BROKEN_PIPE}  the reader of the output went away (as in `| head`), as if killed by SIGPIPE
+  128+N  stopped by signal N (SIGINT 130, SIGHUP 129, SIGTERM 143); -o FILE is left as it was
 
 example:
   {PROG} examples/worked_example.json
@@ -45,18 +54,61 @@ class InputError(Exception):
 
 
 class SkipCounter(logging.Handler):
-    """Counts the formatter's 'skipped value' warnings, printing each if asked."""
+    """Counts the formatter's 'skipped value' warnings; when verbose, names each skipped value."""
 
-    def __init__(self, verbose: bool) -> None:
+    def __init__(self, formatter: QirLabeledFormatter, verbose: bool) -> None:
         super().__init__(logging.WARNING)
+        self.labeled_formatter = formatter
         self.verbose = verbose
         self.count = 0
-        self.where = ""  # the input position being converted, for --verbose
+        self.say: Callable[[str], object] = lambda text: print(text, file=sys.stderr)
 
     def emit(self, record: logging.LogRecord) -> None:
         self.count += 1
-        if self.verbose:
-            print(f"{PROG}: warning: {self.where}{record.getMessage()}", file=sys.stderr)
+
+    def recount(self, entries: list[Any]) -> int:
+        """How many of `entries` are skipped, found by writing them again; the count is kept."""
+        before = self.count
+        self.labeled_formatter.emit_values_in_shot(io.StringIO(), entries)
+        found, self.count = self.count - before, before
+        return found
+
+    def report(self, shot: list[Any], where: str) -> None:
+        # The warning names no value, so each entry is written again on its own to find them.
+        for entry in shot:
+            if self.recount([entry]):
+                tag = entry[0].split(":", 2)[-1]
+                self.say(f"{PROG}: warning: {where}: tag {tag!r}: Skipping malformed QIR output value")
+
+
+class ValueWatch:
+    """The output, noting whether any value record went through it."""
+
+    def __init__(self, out: IO[str]) -> None:
+        self.out = out
+        self.values = False
+
+    def write(self, text: str) -> None:
+        self.values = self.values or "\nOUTPUT\t" in text
+        self.out.write(text)
+
+
+class LongInteger(int):
+    """An integer of more digits than int() converts: beyond 64 bits to the formatter, its own text to str()."""
+
+    text: str
+
+    def __new__(cls, text: str) -> LongInteger:
+        self = super().__new__(cls, -(2**64) if text.startswith("-") else 2**64)
+        self.text = text
+        return self
+
+    def __str__(self) -> str:
+        return self.text
+
+
+def read_integer(text: str) -> int:
+    return int(text) if len(text) <= 20 else LongInteger(text)  # 20 characters hold every 64-bit value
 
 
 def parse_args(argv: list[str] | None) -> argparse.Namespace:
@@ -71,7 +123,7 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     )
     parser.add_argument(
         "-o", "--output", default="-",
-        help="write here instead of standard output; replaced only if the conversion succeeds",
+        help="write here instead of standard output; a file is replaced only if the conversion succeeds",
     )
     parser.add_argument(
         "-a", "--attribute", action="append", default=[], metavar="KEY=VALUE", type=attribute,
@@ -80,11 +132,14 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--jsonl", action="store_true", help="read the input as JSON Lines")
     parser.add_argument(
         "-q", "--quiet", action="store_true",
-        help="no progress bar (else shown on a terminal when JSON Lines take over a second)",
+        help="no progress bar (else shown on a terminal when JSON Lines take over a second and tqdm is installed)",
     )
     parser.add_argument("-v", "--verbose", action="store_true", help="report each skipped value")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
-    return parser.parse_args(argv)
+    args = parser.parse_args(argv)
+    if args.input == "-" and sys.stdin is not None and sys.stdin.isatty():
+        parser.error("no input: name a file, or pipe the input in")
+    return args
 
 
 def attribute(text: str) -> tuple[str, str]:
@@ -105,22 +160,56 @@ def load_json(data: bytes, name: str, line: int | None = None) -> Any:
     try:
         # Decoding here spares json its per-call encoding detection (JSON is UTF-8 anyway);
         # a byte order mark is let through on whole documents, where it costs nothing.
-        return json.loads(data.decode("utf-8-sig" if line is None else "utf-8"))
+        return parse(data.decode("utf-8-sig" if line is None else "utf-8"))
     except json.JSONDecodeError as exc:
         at = f"{name}:{exc.lineno}" if line is None else where
-        raise InputError(f"{at}:{exc.colno}: invalid JSON: {exc.msg}") from None
+        hint = " (one shot per line is JSON Lines: use --jsonl)" if exc.msg == "Extra data" else ""
+        raise InputError(f"{at}:{exc.colno}: invalid JSON: {exc.msg}{hint}") from None
     except UnicodeDecodeError as exc:
         raise InputError(f"{where}: not UTF-8 text (byte {exc.start})") from None
     except RecursionError:
         raise InputError(f"{where}: JSON nested too deeply") from None
 
 
-def check_shot(shot: object, where: str) -> None:
+def parse(text: str) -> Any:
+    try:
+        return json.loads(text)
+    except json.JSONDecodeError:
+        raise
+    except ValueError:
+        # Only an integer longer than int() converts gets here (CPython's guard against
+        # quadratic conversion): read it as what it is, a number beyond 64 bits.
+        return json.loads(text, parse_int=read_integer)
+
+
+def check_shot(shot: object, where: str, jsonl: bool) -> None:
     if not isinstance(shot, list):
         raise InputError(f"{where}: a shot must be a list of [label, value] entries, not {json_type(shot)}")
+    # Only the first entry is looked at: a check of every entry would cost as much as the conversion.
+    first = shot[0] if shot else None
+    if isinstance(first, dict):
+        raise InputError(f"{where}: an entry must be a [label, value] list, not an object")
+    if isinstance(first, str) and not jsonl:
+        raise InputError(
+            f"{where}: a shot must be a list of [label, value] entries, not one entry"
+            " (one shot per line is JSON Lines: use --jsonl)"
+        )
 
 
-def read_document(data: bytes, name: str) -> tuple[list[Any], dict[str, Any], str]:
+def metadata_text(key: str, value: object, name: str) -> str:
+    """A document's attribute as METADATA text: numbers as JSON writes them, null as no text."""
+    if value is None:
+        return ""
+    if isinstance(value, str):
+        return value
+    if isinstance(value, int) and not isinstance(value, bool):
+        return str(value)
+    if isinstance(value, float):
+        return json.dumps(value)
+    raise InputError(f"{name}: attributes: {key}: expected text, a number or null, not {json_type(value)}")
+
+
+def read_document(data: bytes, name: str) -> tuple[list[Any], dict[str, str | None], str]:
     """Returns the shots, the attributes and how to name a shot's place."""
     doc = load_json(data, name)
     if isinstance(doc, list):
@@ -132,21 +221,37 @@ def read_document(data: bytes, name: str) -> tuple[list[Any], dict[str, Any], st
         raise InputError(f"{name}: shots: expected a list of shots, not {json_type(shots)}")
     if not isinstance(attributes, dict):
         raise InputError(f"{name}: attributes: expected an object, not {json_type(attributes)}")
-    return shots, attributes, f"{name}: shots"
+    texts: dict[str, str | None] = {key: metadata_text(key, value, name) for key, value in attributes.items()}
+    return shots, texts, f"{name}: shots"
+
+
+def warn_unread(attributes: dict[str, str | None]) -> None:
+    unread = [key for key in attributes if key not in ATTRIBUTES_READ]
+    if unread:
+        print(
+            f"{PROG}: warning: attributes not read: {', '.join(map(repr, unread))}"
+            f" (the attributes read are {', '.join(ATTRIBUTES_READ)})",
+            file=sys.stderr,
+        )
 
 
 def convert_document(
-    formatter: QirLabeledFormatter, data: bytes, name: str, extra: dict[str, str | None], out: IO[str]
+    data: bytes, name: str, flags: dict[str, str | None], out: ValueWatch, counter: SkipCounter
 ) -> None:
     shots, attributes, prefix = read_document(data, name)
     for index, shot in enumerate(shots):
-        check_shot(shot, f"{prefix}[{index}]")
-    attributes.update(extra)
+        check_shot(shot, f"{prefix}[{index}]", jsonl=False)
+    attributes.update(flags)
+    warn_unread(attributes)
     try:
-        text = formatter.qir_labeled_output(shots, attributes)
+        text = counter.labeled_formatter.qir_labeled_output(shots, attributes)
     except (TypeError, LookupError, ValueError) as exc:
-        raise InputError(blame(formatter, shots, prefix, name, exc)) from None
+        raise InputError(blame(counter.labeled_formatter, shots, prefix, name, exc)) from None
     out.write(text)
+    if counter.verbose and counter.count:
+        for index, shot in enumerate(shots):
+            if counter.recount(shot):
+                counter.report(shot, f"{prefix}[{index}]")
 
 
 def blame(formatter: QirLabeledFormatter, shots: list[Any], prefix: str, name: str, exc: Exception) -> str:
@@ -165,23 +270,26 @@ def blame(formatter: QirLabeledFormatter, shots: list[Any], prefix: str, name: s
 
 
 def convert_lines(
-    formatter: QirLabeledFormatter,
     stream: BinaryIO,
     name: str,
     attributes: dict[str, str | None],
-    out: IO[str],
+    out: ValueWatch,
     counter: SkipCounter,
     advance: Callable[[int], object],
 ) -> None:
+    warn_unread(attributes)
+    formatter = counter.labeled_formatter
     first = True
     for lineno, line in enumerate(stream, 1):
         advance(len(line))
+        if lineno == 1 and line.startswith(codecs.BOM_UTF8):
+            line = line[len(codecs.BOM_UTF8):]
         if not line.strip():
             continue
         where = f"{name}:{lineno}"
         shot = load_json(line.rstrip(b"\r\n"), name, lineno)
-        check_shot(shot, where)
-        counter.where = f"{where}: "
+        check_shot(shot, where, jsonl=True)
+        skipped = counter.count
         try:
             if first:
                 formatter.results_header(out)
@@ -193,97 +301,79 @@ def convert_lines(
             # Only text that cannot be encoded fails in the attributes; the rest is the shot's.
             message = "attributes" if isinstance(exc, UnicodeEncodeError) else "unreadable entry"
             raise InputError(f"{where}: {message}: {exc}") from None
+        if counter.verbose and counter.count > skipped:
+            counter.report(shot, where)
 
 
 @contextlib.contextmanager
 def open_input(path: str) -> Iterator[BinaryIO]:
-    if path == "-":
-        yield sys.stdin.buffer
-        return
     try:
-        stream = open(path, "rb")
+        stream = standard_input() if path == "-" else open(path, "rb")
     except OSError as exc:
-        raise InputError(f"cannot read {path!r}: {exc.strerror}") from None
+        source = "standard input" if path == "-" else repr(path)
+        raise InputError(f"cannot read {source}: {exc.strerror}") from None
+    if path == "-":
+        yield stream
+        return
     with stream:
         yield stream
 
 
 @contextlib.contextmanager
-def open_output(path: str) -> Iterator[TextIO]:
-    """Standard output, or a file that appears only whole: written beside it, then renamed over it."""
-    if path == "-":
-        if isinstance(sys.stdout, io.TextIOWrapper):
-            # The format is UTF-8 with LF line ends whatever the locale or platform.
-            sys.stdout.reconfigure(encoding="utf-8", newline="")
-        yield sys.stdout
-        return
-    folder, base = os.path.split(os.path.abspath(path))
-    fd, temp = tempfile.mkstemp(dir=folder, prefix=f".{base}.", suffix=".tmp")
+def progress(counter: SkipCounter, size: int | None, name: str, quiet: bool) -> Iterator[Callable[[int], object]]:
+    """A progress bar, when tqdm (the "progress" extra) is installed; reports go above it."""
     try:
-        with open(fd, "w", encoding="utf-8", newline="") as out:
-            yield out
-        os.chmod(temp, file_mode(path))
-        os.replace(temp, path)
-    except BaseException:
-        os.unlink(temp)
-        raise
-
-
-def file_mode(path: str) -> int:
-    """Keeps an existing file's permissions; a new file gets the usual ones, not mkstemp's 0600."""
-    try:
-        return os.stat(path).st_mode & 0o7777
-    except FileNotFoundError:
-        umask = os.umask(0)
-        os.umask(umask)
-        return 0o666 & ~umask
-
-
-def run(args: argparse.Namespace, counter: SkipCounter) -> None:
-    formatter = QirLabeledFormatter()
-    name = "<stdin>" if args.input == "-" else args.input
-    extra: dict[str, str | None] = dict(args.attribute)
-    jsonl = args.jsonl or args.input.lower().endswith(JSONL_SUFFIXES)
-    with open_input(args.input) as stream:
-        if not jsonl:
-            data = stream.read()
-            with open_output(args.output) as out:
-                convert_document(formatter, data, name, extra, out)
-            return
         from tqdm import tqdm  # only here: importing it costs more than converting a small document
+    except ImportError:
+        yield lambda size: None
+        return
+    # disable=None lets tqdm stay silent unless stderr is a terminal; delay keeps short runs quiet.
+    with tqdm(total=size, unit="B", unit_scale=True, disable=True if quiet else None,
+              delay=1.0, desc=name, file=sys.stderr) as bar:
+        counter.say = lambda text: tqdm.write(text, file=sys.stderr)
+        yield bar.update
 
+
+def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
+    """Runs the conversion; tells whether any value record was written."""
+    name = "<stdin>" if args.input == "-" else args.input
+    flags: dict[str, str | None] = dict(args.attribute)
+    jsonl = args.jsonl or args.input.lower().endswith(JSONL_SUFFIXES)
+    with open_input(args.input) as stream, open_output(args.output, stream) as text_out:
+        out = ValueWatch(text_out)
+        if not jsonl:
+            convert_document(stream.read(), name, flags, out, counter)
+            return out.values
         size = os.fstat(stream.fileno()).st_size if stream.seekable() else None
-        # disable=None lets tqdm stay silent unless stderr is a terminal; delay keeps short runs quiet.
-        with tqdm(total=size, unit="B", unit_scale=True, disable=True if args.quiet else None,
-                  delay=1.0, desc=name, file=sys.stderr) as bar, open_output(args.output) as out:
-            convert_lines(formatter, stream, name, extra, out, counter, bar.update)
+        with progress(counter, size, name, args.quiet) as advance:
+            convert_lines(stream, name, flags, out, counter, advance)
+        return out.values
 
 
 def main(argv: list[str] | None = None) -> int:
-    args = parse_args(argv)
+    return run(lambda: convert_and_report(parse_args(argv)))
+
+
+def convert_and_report(args: argparse.Namespace) -> int:
     # Our handler also keeps logging's last-resort printer from showing every warning.
-    counter = SkipCounter(args.verbose)
+    counter = SkipCounter(QirLabeledFormatter(), args.verbose)
     logger = logging.getLogger(LOGGER_NAME)
     logger.addHandler(counter)
     try:
-        run(args, counter)
-    except InputError as exc:
+        values_written = convert(args, counter)
+    except (InputError, Refused) as exc:
         print(f"{PROG}: error: {exc}", file=sys.stderr)
         return 2
     except BrokenPipeError:
-        # The reader went away (`| head`); stop quietly, and keep the interpreter
-        # from complaining again when it flushes stdout at exit.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return 1
+        raise  # the reader went away: run() ends such a run quietly
     except OSError as exc:
         target = "standard output" if args.output == "-" else repr(args.output)
         print(f"{PROG}: error: cannot write {target}: {exc.strerror or exc}", file=sys.stderr)
         return 1
-    except KeyboardInterrupt:
-        return 130
     finally:
         logger.removeHandler(counter)
     if counter.count:
         plural = "" if counter.count == 1 else "s"
-        print(f"{PROG}: skipped {counter.count} malformed value{plural}", file=sys.stderr)
+        hint = "" if values_written else f"; {ALL_SKIPPED_HINT}"
+        print(f"{PROG}: skipped {counter.count} malformed value{plural}{hint}", file=sys.stderr)
     return 0

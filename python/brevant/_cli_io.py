@@ -1,0 +1,176 @@
+"""Output, signals and standard streams for brevant's command-line tools.
+
+A tool calls `run(main)` from its entry point and writes through `open_output`:
+
+    run(main)                  calls `main()` and returns its exit status; a signal or a
+                               reader that went away ends the run as listed below
+    open_output(path, source)  a UTF-8 text stream with LF line ends to "-" (standard
+                               output) or to `path`, written safely whatever is there
+    standard_input()           standard input's bytes, or OSError when it was closed
+    Refused                    raised by open_output before anything is created: the
+                               path must not be written (a tool exits 2 on it)
+
+Exit statuses set by `run`: 128 + the signal's number for SIGINT, SIGTERM and SIGHUP
+(after every `open_output` in progress removed its temporary file), BROKEN_PIPE when
+the reader of the output went away, 2 when standard error is closed (nothing can be
+reported then, and nothing meant for it may reach standard output).
+"""
+
+from __future__ import annotations
+
+import contextlib
+import errno
+import os
+import signal
+import stat
+import sys
+import tempfile
+import threading
+from collections.abc import Callable, Iterator
+from typing import BinaryIO, TextIO
+
+# What a shell reports for a program killed by SIGPIPE, the usual end of `cmd | head`.
+BROKEN_PIPE = 128 + 13
+SIGNALS = tuple(getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name))
+
+
+class Refused(Exception):
+    """The output path names something that must not be written: a directory, or the input."""
+
+
+class Interrupted(BaseException):
+    """A stop signal arrived; a BaseException so that no `except Exception` swallows it."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+def run(main: Callable[[], int]) -> int:
+    if sys.stderr is None:
+        return 2
+    on_main_thread = threading.current_thread() is threading.main_thread()
+    previous = {signum: signal.signal(signum, interrupt) for signum in SIGNALS} if on_main_thread else {}
+    try:
+        return main()
+    except Interrupted as stop:
+        return 128 + stop.signum
+    except BrokenPipeError:
+        # Whatever is still buffered for the gone reader goes nowhere, so that the
+        # interpreter's flush at exit does not fail a second time.
+        with contextlib.suppress(OSError):
+            os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
+        return BROKEN_PIPE
+    finally:
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
+
+
+def interrupt(signum: int, frame: object) -> None:
+    # A second signal must not cut short the cleanup that the first one started.
+    for other in SIGNALS:
+        signal.signal(other, signal.SIG_IGN)
+    raise Interrupted(signum)
+
+
+def standard_input() -> BinaryIO:
+    if sys.stdin is None:
+        raise OSError(errno.EBADF, "it is closed")
+    return sys.stdin.buffer
+
+
+@contextlib.contextmanager
+def open_output(path: str, source: BinaryIO | None = None) -> Iterator[TextIO]:
+    """`source`, the open input, is refused as output when it is a regular file.
+
+    A regular file (also one reached through symlinks) or a path that does not exist yet
+    appears only whole: the text goes to a temporary file beside it, renamed over it when
+    the body succeeds. A device, FIFO or socket is written straight through, and a path
+    that is the process's own standard output means standard output.
+    """
+    if path == "-":
+        yield from write_standard_output()
+        return
+    try:
+        target = os.stat(path)
+    except FileNotFoundError:
+        target = None
+    if target is not None and stat.S_ISDIR(target.st_mode):
+        raise Refused(f"refusing to write {path!r}: it is a directory")
+    if target is not None and source is not None and stat.S_ISREG(target.st_mode):
+        if os.path.samestat(target, os.fstat(source.fileno())):
+            raise Refused(f"refusing to write {path!r}: it is the input file")
+    if target is not None and sys.stdout is not None and same_file(target, sys.stdout):
+        yield from write_standard_output()
+    elif target is None or stat.S_ISREG(target.st_mode):
+        yield from replace_whole(os.path.realpath(path), target)
+    else:
+        yield from write_through(path, target)
+
+
+def same_file(target: os.stat_result, stream: TextIO) -> bool:
+    try:
+        return os.path.samestat(target, os.fstat(stream.fileno()))
+    except (OSError, ValueError):  # a stream without a file descriptor, as under a test runner
+        return False
+
+
+def write_standard_output() -> Iterator[TextIO]:
+    if sys.stdout is None:
+        raise OSError(errno.EBADF, "it is closed")
+    try:
+        fd = sys.stdout.fileno()
+    except (OSError, ValueError):  # replaced by an object without a file, as by a test runner
+        yield sys.stdout
+        return
+    sys.stdout.flush()
+    # A stream of our own: the format is UTF-8 with LF line ends whatever the locale, and an
+    # unbuffered sys.stdout (PYTHONUNBUFFERED) drops the rest of a partial write unreported.
+    # Closing it flushes, so a reader that went away is noticed here, not at exit.
+    with open(fd, "w", encoding="utf-8", newline="", closefd=False) as out:
+        yield out
+
+
+def replace_whole(path: str, old: os.stat_result | None) -> Iterator[TextIO]:
+    folder, base = os.path.split(path)
+    fd, temp = tempfile.mkstemp(dir=folder, prefix=f".{base}.", suffix=".tmp")
+    try:
+        with open(fd, "w", encoding="utf-8", newline="") as out:
+            yield out
+        if old is None:
+            os.chmod(temp, 0o666 & ~current_umask())
+        else:
+            keep_owner(temp, old)
+            os.chmod(temp, stat.S_IMODE(old.st_mode))
+        os.replace(temp, path)
+    except BaseException:
+        with contextlib.suppress(FileNotFoundError):  # a signal just after the rename
+            os.unlink(temp)
+        raise
+
+
+def current_umask() -> int:
+    umask = os.umask(0)
+    os.umask(umask)
+    return umask
+
+
+def keep_owner(temp: str, old: os.stat_result) -> None:
+    # Only root may give a file away; anyone else's replacement is their own.
+    if hasattr(os, "chown") and (old.st_uid, old.st_gid) != (os.getuid(), os.getgid()):
+        with contextlib.suppress(PermissionError):
+            os.chown(temp, old.st_uid, old.st_gid)
+
+
+def write_through(path: str, target: os.stat_result) -> Iterator[TextIO]:
+    if stat.S_ISSOCK(target.st_mode):
+        import socket
+
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.connect(path)
+            fd = connection.detach()
+    else:
+        # No O_CREAT: should the node vanish meanwhile, fail rather than make a file.
+        fd = os.open(path, os.O_WRONLY)
+    with open(fd, "w", encoding="utf-8", newline="") as out:
+        yield out
