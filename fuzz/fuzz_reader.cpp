@@ -86,8 +86,14 @@ void check_document(const Document& doc) {
         std::uint64_t total = 0;
         for (std::uint64_t count : all.counts) total += count;
         if (total != doc.shots.size()) fail("counts do not add up to the shots");
+        char buffer[packed_bits_max];
         for (std::size_t s = 0; s < doc.shots.size(); ++s)
-            if (all.texts[all.of_shot[s]].size() != doc.shots[s].bit_count) fail("a bit string of the wrong length");
+            if (all.text(all.of_shot[s], buffer).size() != doc.shots[s].bit_count) fail("a bit string of the wrong length");
+        for (std::size_t i = 0; i < all.distinct.size(); ++i)
+            for (std::size_t j = 0; j < i; ++j) {
+                std::string earlier(all.text(j, buffer));
+                if (earlier == all.text(i, buffer)) fail("one outcome counted apart twice");
+            }
     } catch (const ParseError&) {
         // A RESULT that is not a bit: allowed, and located.
     }

@@ -48,8 +48,9 @@ reader::Outcomes selected_outcomes(const Document& doc, PyObject* labels) {
 
 std::vector<Ref> outcome_texts(const reader::Outcomes& outcomes) {
     std::vector<Ref> texts;
-    texts.reserve(outcomes.texts.size());
-    for (const std::string& text : outcomes.texts) texts.push_back(text_object(text));
+    texts.reserve(outcomes.distinct.size());
+    char buffer[reader::packed_bits_max];
+    for (std::size_t i = 0; i < outcomes.distinct.size(); ++i) texts.push_back(text_object(outcomes.text(i, buffer)));
     return texts;
 }
 
