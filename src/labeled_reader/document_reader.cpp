@@ -181,15 +181,12 @@ void DocumentReader::start() {
     state_ = State::InShot;
 }
 
-void DocumentReader::add_outcome_bit(bool bit) {
-    if (shot_.bit_count < packed_bits_max) {
-        shot_.packed = (shot_.packed << 1) | static_cast<std::uint64_t>(bit);
-    } else {
-        if (shot_.bit_count == packed_bits_max)
-            for (std::uint64_t i = packed_bits_max; i-- > 0;)
-                doc_.outcome_text.push_back(static_cast<char>('0' + ((shot_.packed >> i) & 1)));
-        doc_.outcome_text.push_back(static_cast<char>('0' + bit));
-    }
+// Past 64 bits the shot's outcome moves from its packed integer to text.
+void DocumentReader::add_unpacked_bit(bool bit) {
+    if (shot_.bit_count == packed_bits_max)
+        for (std::uint64_t i = packed_bits_max; i-- > 0;)
+            doc_.outcome_text.push_back(static_cast<char>('0' + ((shot_.packed >> i) & 1)));
+    doc_.outcome_text.push_back(static_cast<char>('0' + bit));
     ++shot_.bit_count;
 }
 

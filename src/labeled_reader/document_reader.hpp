@@ -57,7 +57,15 @@ private:
     // `tag` is null for a record without one; `value` is a RESULT_ARRAY's bits.
     void append(Entry entry, QirType type, const Field* tag, std::string_view value);
     void end(const Record& r);
-    void add_outcome_bit(bool bit);
+    void add_outcome_bit(bool bit) {
+        if (shot_.bit_count < packed_bits_max) {
+            shot_.packed = (shot_.packed << 1) | static_cast<std::uint64_t>(bit);
+            ++shot_.bit_count;
+        } else {
+            add_unpacked_bit(bit);
+        }
+    }
+    void add_unpacked_bit(bool bit);
     void drop_shot();
     [[noreturn]] void fail(std::size_t column, std::string message) const;
     // Names and values become str objects, so they must be text.

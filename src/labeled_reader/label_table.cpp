@@ -4,16 +4,8 @@
 
 namespace brevant::reader {
 
-std::uint32_t LabelTable::intern(std::vector<Column>& columns, QirType type, bool tagged, std::string_view tag,
-                                 std::size_t position, std::uint64_t line, std::uint32_t max_labels) {
-    if (position < expected_.size()) {
-        std::uint32_t guess = expected_[position];
-        const Column& column = columns[guess];
-        if (column.type == type && column.tagged == tagged && column.tag == tag) {
-            current_.push_back(guess);
-            return guess;
-        }
-    }
+std::uint32_t LabelTable::look_up(std::vector<Column>& columns, QirType type, bool tagged, std::string_view tag,
+                                  std::uint64_t line, std::uint32_t max_labels) {
     key_.clear();
     key_.push_back(static_cast<char>(type));
     key_.push_back(tagged ? 't' : 'u');

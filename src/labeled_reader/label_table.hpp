@@ -22,13 +22,25 @@ public:
     static constexpr std::uint32_t none = UINT32_MAX;
     static constexpr std::uint32_t not_text = UINT32_MAX - 1;
     std::uint32_t intern(std::vector<Column>& columns, QirType type, bool tagged, std::string_view tag,
-                         std::size_t position, std::uint64_t line, std::uint32_t max_labels);
+                         std::size_t position, std::uint64_t line, std::uint32_t max_labels) {
+        if (position < expected_.size()) {
+            std::uint32_t guess = expected_[position];
+            const Column& column = columns[guess];
+            if (column.type == type && column.tagged == tagged && column.tag == tag) {
+                current_.push_back(guess);
+                return guess;
+            }
+        }
+        return look_up(columns, type, tagged, tag, line, max_labels);
+    }
 
     // The shot that just ended sets the expectation for the next one.
     void end_shot() { std::swap(expected_, current_); current_.clear(); }
     void drop_shot() { current_.clear(); }
 
 private:
+    std::uint32_t look_up(std::vector<Column>& columns, QirType type, bool tagged, std::string_view tag,
+                          std::uint64_t line, std::uint32_t max_labels);
     struct Hash {
         using is_transparent = void;
         std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }
