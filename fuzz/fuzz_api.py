@@ -21,7 +21,7 @@ with atheris.instrument_imports():
     import model
 
 # Subclasses whose overrides the formatter must not consult.
-from test_differential import FloatSub, IntSub, ListSub, StrSub
+from shared import FloatSub, IntSub, ListSub, StrSub
 
 from brevant import QirLabeledFormatter
 

@@ -2,37 +2,7 @@ import logging
 
 import pytest
 
-LOGGER_NAME = "brevant.labeled_formatter"
-WARNING_TEXT = "Skipping malformed QIR output value"
-
-
-class Recorder:
-    """An output object that remembers every text handed to `write`."""
-
-    def __init__(self):
-        self.writes = []
-
-    def write(self, text):
-        self.writes.append(text)
-
-    @property
-    def text(self):
-        return "".join(self.writes)
-
-
-class WarningLog(logging.Handler):
-    """Collects the formatter's log records; `count` is how many were emitted."""
-
-    def __init__(self):
-        super().__init__(level=logging.DEBUG)
-        self.records = []
-
-    def emit(self, record):
-        self.records.append(record)
-
-    @property
-    def count(self):
-        return len(self.records)
+from shared import LOGGER_NAME, WarningLog, Recorder
 
 
 @pytest.fixture

@@ -14,6 +14,8 @@ independent side of the differential tests.
 
 import math
 
+from shared import RESULTS_HEADER, SHOT_END, SHOT_START
+
 INT64_MIN = -(2**63)
 INT64_MAX = 2**63 - 1
 
@@ -29,9 +31,6 @@ QIR_TYPES = {
     "RESULT_ARRAY": "RESULT_ARRAY",
 }
 
-RESULTS_HEADER = "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.1\n"
-SHOT_START = "START\n"
-SHOT_END = "END\t0\n"
 METADATA_DEFAULTS = (
     ("qir_profiles", "base_profile"),
     ("required_num_qubits", "0"),

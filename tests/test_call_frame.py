@@ -7,7 +7,7 @@ import pytest
 
 import brevant._native as native
 from brevant import QirLabeledFormatter
-from conftest import Recorder
+from shared import Recorder
 
 QO = object()  # stands for a fresh Recorder in the tables below
 
@@ -400,11 +400,11 @@ class Raising:
         raise self.error
 
 
-class Boom(BaseException):
+class BaseBoom(BaseException):
     pass
 
 
-@pytest.mark.parametrize("error_type", [ValueError, KeyError, SystemExit, Boom])
+@pytest.mark.parametrize("error_type", [ValueError, KeyError, SystemExit, BaseBoom])
 @pytest.mark.parametrize("method", WRITERS)
 def test_exception_from_write_is_passed_on_unchanged(method, error_type):
     error = error_type("x")

@@ -13,7 +13,7 @@ import types
 
 import model
 import pytest
-from conftest import WARNING_TEXT
+from shared import WARNING_TEXT, FloatSub, IntSub, ListSub, StrSub
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 from test_document import WORKED_EXAMPLE_ATTRIBUTES, WORKED_EXAMPLE_SHOTS, WORKED_EXAMPLE_TEXT
@@ -54,47 +54,6 @@ def test_model_reproduces_two_shot_document():
 )
 def test_model_float_text(value, text):
     assert model.float_text(value) == text
-
-
-class IntSub(int):
-    """Overrides every hook a formatter must not consult."""
-
-    def __repr__(self):
-        return "IntSub!"
-
-    __str__ = __repr__
-
-    def __int__(self):
-        return 7
-
-    def __index__(self):
-        return 7
-
-
-class FloatSub(float):
-    def __repr__(self):
-        return "FloatSub!"
-
-    __str__ = __repr__
-
-    def __float__(self):
-        return 7.0
-
-
-class ListSub(list):
-    def __iter__(self):
-        return iter([None])
-
-    def __len__(self):
-        return 0
-
-    def __getitem__(self, index):
-        return None
-
-
-class StrSub(str):
-    def __str__(self):
-        return "StrSub!"
 
 
 class DictSub(dict):
@@ -412,6 +371,14 @@ EDGE_VALUES = EDGE_SCALARS + [
 @pytest.mark.parametrize("val", EDGE_VALUES, ids=repr)
 def test_emit_edge_values(native, raw_type, val):
     assert native("emit", raw_type, "t", val) == modelled("emit", raw_type, "t", val)
+
+
+@pytest.mark.parametrize("raw_type", list(model.QIR_TYPES))
+@pytest.mark.parametrize("val", EDGE_VALUES, ids=repr)
+def test_shot_edge_values(native, raw_type, val):
+    # The shot reader's scalar fast path, which types with a rule of their own must leave.
+    shot = [(f"USER:{raw_type}:t", val), [f"USER:{raw_type}:l", val]]
+    assert native("emit_values_in_shot", shot) == modelled("emit_values_in_shot", shot)
 
 
 @pytest.mark.parametrize("raw_type", list(model.QIR_TYPES))

@@ -2,7 +2,7 @@
 
 import pytest
 
-from conftest import Recorder
+from shared import Boom, Recorder
 
 WORKED_EXAMPLE_SHOTS = [
     [
@@ -134,10 +134,6 @@ def test_generator_results_fail_on_len_and_are_not_consumed(formatter):
     with pytest.raises(TypeError, match=r"has no len\(\)"):
         formatter.qir_labeled_output(shots, {})
     assert next(shots) == [("USER:INT:a", 1)]
-
-
-class Boom(Exception):
-    pass
 
 
 class FailingResults:

@@ -3,11 +3,7 @@ counted as a malformed value, and what is dropped without a word."""
 
 import pytest
 
-from conftest import WARNING_TEXT
-
-
-class StrSub(str):
-    pass
+from shared import WARNING_TEXT, Boom, StrSub
 
 
 class Probe:
@@ -23,10 +19,6 @@ class Probe:
         if index == 0:
             return self.key
         raise AssertionError("element 1 fetched for a skipped item")
-
-
-class Boom(Exception):
-    pass
 
 
 class BadLen:

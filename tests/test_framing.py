@@ -7,26 +7,9 @@ import pytest
 
 import brevant._native
 
-from conftest import Recorder
+from shared import RESULTS_HEADER, Boom, Recorder, first_shot_header
 
-RESULTS_HEADER = "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.1\n"
-DEFAULT_FIRST_SHOT_HEADER = (
-    "START\n"
-    "METADATA\tentry_point\n"
-    "METADATA\tqir_profiles\tbase_profile\n"
-    "METADATA\trequired_num_qubits\t0\n"
-    "METADATA\trequired_num_results\t0\n"
-)
-
-
-def first_shot_header(profiles="base_profile", qubits="0", results="0"):
-    return (
-        "START\n"
-        "METADATA\tentry_point\n"
-        f"METADATA\tqir_profiles\t{profiles}\n"
-        f"METADATA\trequired_num_qubits\t{qubits}\n"
-        f"METADATA\trequired_num_results\t{results}\n"
-    )
+DEFAULT_FIRST_SHOT_HEADER = first_shot_header()
 
 
 class Holder:
@@ -119,10 +102,6 @@ def test_first_shot_header(formatter, qo, warning_log, attributes, text):
     assert formatter.first_shot_header(qo, attributes) is None
     assert qo.writes == [text]
     assert warning_log.count == 0
-
-
-class Boom(Exception):
-    pass
 
 
 def raising_value(exc):

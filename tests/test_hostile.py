@@ -12,16 +12,12 @@ import time
 import pytest
 
 import model
-from conftest import LOGGER_NAME, Recorder
+from shared import LOGGER_NAME, RESULTS_HEADER, Boom, Recorder, first_shot_header
 
 GOOD = ("USER:INT:a", 1)
 GOOD_RECORD = "OUTPUT\tINT\t1\ta\n"
 BAD = ("USER:INT:b", None)  # malformed: one warning, no record
-FIRST_HEADER = (
-    "START\nMETADATA\tentry_point\nMETADATA\tqir_profiles\tbase_profile\n"
-    "METADATA\trequired_num_qubits\t0\nMETADATA\trequired_num_results\t0\n"
-)
-RESULTS_HEADER = "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.1\n"
+FIRST_HEADER = first_shot_header()
 
 
 def shot_text(*records):
@@ -32,10 +28,6 @@ def document(first, *rest):
     """The qir_labeled_output text of shots given as lists of records."""
     text = RESULTS_HEADER + FIRST_HEADER + "".join(first) + "END\t0\n"
     return text + "".join(shot_text(*records) for records in rest)
-
-
-class Boom(Exception):
-    pass
 
 
 def raiser(exc):

@@ -11,7 +11,8 @@ import pytest
 
 from brevant import QirLabeledFormatter
 
-LOGGER_NAME = "brevant.labeled_formatter"
+from shared import LOGGER_NAME
+
 F = QirLabeledFormatter()
 
 

@@ -7,7 +7,7 @@ import types
 
 import pytest
 
-from conftest import LOGGER_NAME, WARNING_TEXT, Recorder
+from shared import LOGGER_NAME, WARNING_TEXT, Recorder
 
 BAD = ("USER:INT:bad", None)
 GOOD = ("USER:INT:good", 1)

@@ -11,7 +11,7 @@ import time
 import pytest
 
 import model
-from conftest import LOGGER_NAME
+from shared import LOGGER_NAME
 
 THREADS = 4
 SHOTS = 1000

@@ -4,9 +4,7 @@ import pytest
 
 from brevant import QirLabeledFormatter
 
-
-class StrSub(str):
-    pass
+from shared import StrSub
 
 
 class Falsy:

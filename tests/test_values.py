@@ -7,57 +7,13 @@ import fractions
 
 import pytest
 
-
-class IntSub(int):
-    """An int subclass whose Python-level conversions all lie."""
-
-    def __index__(self):
-        return 42
-
-    def __int__(self):
-        return 42
-
-    def __str__(self):
-        return "nope"
-
-    __repr__ = __str__
-
-
-class FloatSub(float):
-    def __float__(self):
-        return 42.0
-
-    def __str__(self):
-        return "nope"
-
-    __repr__ = __str__
+from shared import FloatSub, IntSub, ListSub, StrSub
 
 
 class Color(enum.IntEnum):
     RED = 7
     OFF = 0
     ON = 1
-
-
-class ListSub(list):
-    pass
-
-
-class LyingList(list):
-    """A list whose protocol methods disagree with what it actually stores."""
-
-    def __iter__(self):
-        return iter([2, None, "x"])
-
-    def __getitem__(self, index):
-        return None
-
-    def __len__(self):
-        return 0
-
-
-class StrSub(str):
-    pass
 
 
 class Indexable:
@@ -166,7 +122,7 @@ UNCHANGED_TYPES = [
     "result_array", "RESULT_ARRAY\n", "BOOL\x00", "RESULT_ARRAY\x00", "",
 ]
 UNCHANGED_VALUES = [None, 5, 2**100, 1.5, NAN, "x", [1, None], [1, 0], (1, 0), True,
-                    LyingList([1]), object()]
+                    ListSub([1]), object()]
 
 
 @pytest.mark.parametrize("type_str", UNCHANGED_TYPES)
@@ -185,8 +141,8 @@ def test_format_value_neither_writes_nor_logs(formatter, warning_log):
     ("val", "expected"),
     [
         # Storage decides, never the overridden protocol methods.
-        (LyingList([1, 0, True]), "101"),
-        (LyingList(), ""),
+        (ListSub([1, 0, True]), "101"),
+        (ListSub(), ""),
     ],
 )
 def test_list_subclass_read_from_storage_as_bits(formatter, val, expected):
@@ -195,7 +151,7 @@ def test_list_subclass_read_from_storage_as_bits(formatter, val, expected):
 
 def test_list_subclass_read_from_storage_for_truthiness(formatter):
     # len() says 0, but two items are stored.
-    assert formatter.format_value("BOOL", LyingList([0, 0])) == "true"
+    assert formatter.format_value("BOOL", ListSub([0, 0])) == "true"
 
 
 def record(qir_type, text, tag="t"):
@@ -290,7 +246,7 @@ VALUE_FIELD = [
     ("QIRARRAY", [], record("ARRAY", "[]")),
     ("QIRARRAY", [-0.0, NAN, -INF, 1e16], record("ARRAY", "[-0.0, nan, -inf, 10000000000000000.0]")),
     ("QIRARRAY", [-(2**63)], record("ARRAY", "[-9223372036854775808]")),
-    ("QIRARRAY", LyingList([1, 2]), record("ARRAY", "[1, 2]")),
+    ("QIRARRAY", ListSub([1, 2]), record("ARRAY", "[1, 2]")),
     ("QIRTUPLE", [False], record("TUPLE", "[False]")),
     ("INT", [IntSub(3), FloatSub(0.5)], record("INT", "[3, 0.5]")),
 ]

@@ -44,7 +44,7 @@ rm -rf "$reports" && mkdir -p "$reports"
 # The leak tests count pymalloc blocks and resident pages, which malloc-backed
 # allocation and ASan's quarantine make meaningless; they run on plain builds.
 # ASan's redzones make every C frame several times larger (the shot reader,
-# which inlines all it calls, grows from under 1 KB to about 15 KB); the tests
+# which inlines all it calls, grows from under 1 KB to about 14 KB); the tests
 # that recurse deeply through the extension get the depth of a plain build
 # with sixteen times the stack.
 stack=$(ulimit -s)

@@ -3,11 +3,13 @@
 #include <cstddef>
 #include <cstring>
 
+#include "common/compiler.hpp"
+
 namespace brevant {
 
 // Copies of a few bytes, as tags and digits are, without a call: two possibly
 // overlapping moves that read nothing outside [from, from + n).
-[[gnu::always_inline]] inline char* copy_short(char* to, const char* from, std::size_t n) {
+BREVANT_INLINE char* copy_short(char* to, const char* from, std::size_t n) {
     if (n >= 8) {
         if (n > 16) {
             std::memcpy(to, from, n);

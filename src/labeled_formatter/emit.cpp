@@ -3,26 +3,39 @@
 #include "labeled_formatter/value_text.hpp"
 
 namespace brevant {
+namespace {
 
-void emit_value(OutputBuffer& out, QirType type, const std::string_view* tag, const OutputValue& value) {
-    // The record is composed in place and cut off again if it turns out not to
-    // be written, so a reader of the buffer never sees part of a line.
+// Appends the record up to and including its value field. A value that has no
+// text for the type is counted instead, and nothing is appended: a reader of
+// the buffer never sees part of a line.
+bool record_start(OutputBuffer& out, TypeRow type, const OutputValue& value) {
     TextBuffer& text = out.text;
     const std::size_t mark = text.size();
     const RecordPrefix& prefix = record_prefix(type);
     text.append({prefix.text, prefix.size});
-    if (!record_value_text(text, type, value)) {
-        text.truncate(mark);
-        ++out.skipped;
+    if (record_value_text(text, row(type).rule, value)) return true;
+    text.truncate(mark);
+    ++out.skipped;
+    return false;
+}
+
+}  // namespace
+
+void emit_value(OutputBuffer& out, TypeRow type, std::string_view tag, const OutputValue& value) {
+    const std::size_t mark = out.text.size();
+    if (!record_start(out, type, value)) return;
+    if (value.kind == OutputValue::Kind::Invalid) {
+        out.text.truncate(mark);
         return;
     }
-    if (!tag || value.kind == OutputValue::Kind::Invalid) {
-        text.truncate(mark);
-        return;
-    }
-    text.push_back('\t');
-    text.append(*tag);
-    text.push_back('\n');
+    out.text.push_back('\t');
+    out.text.append(tag);
+    out.text.push_back('\n');
+}
+
+void count_if_malformed(OutputBuffer& out, TypeRow type, const OutputValue& value) {
+    const std::size_t mark = out.text.size();
+    if (record_start(out, type, value)) out.text.truncate(mark);
 }
 
 }  // namespace brevant

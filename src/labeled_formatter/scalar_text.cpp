@@ -72,7 +72,7 @@ struct SeventeenDigits {
 
 // Zero, below 1e-4 and from 1e16 up: Żmij's digits, laid out here. Kept out
 // of line so that the common path saves no registers for it.
-[[gnu::noinline]] char* write_outside_positional(char* p, double value) {
+BREVANT_NOINLINE char* write_outside_positional(char* p, double value) {
     if (std::signbit(value)) *p++ = '-';
     if (value == 0) return copy_short(p, "0.0", 3);
     const zmij::dec_fp decimal = zmij::to_decimal(value);
@@ -104,7 +104,7 @@ struct SeventeenDigits {
 
 }  // namespace
 
-[[gnu::flatten]] char* write_double_text(char* p, double value) {
+BREVANT_FLATTEN char* write_double_text(char* p, double value) {
     const std::uint64_t magnitude = std::bit_cast<std::uint64_t>(value) & ~sign_bit;
     if (magnitude - positional_low < positional_span) [[likely]] {
         // Below 1e16 the round trip through an integer is exact.

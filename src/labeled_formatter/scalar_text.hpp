@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstddef>
 
+#include "common/compiler.hpp"
 #include "labeled_formatter/copy_short.hpp"
 #include "labeled_formatter/text_buffer.hpp"
 #include "labeled_formatter/value.hpp"
@@ -24,7 +25,7 @@ void double_text(TextBuffer& out, double value);
 // return the end of the text.
 char* write_double_text(char* p, double value);
 
-[[gnu::always_inline]] inline char* write_scalar_text(char* p, Scalar value) {
+BREVANT_INLINE char* write_scalar_text(char* p, Scalar value) {
     switch (value.kind) {
         case Scalar::Kind::Bool:
             return value.boolean ? copy_short(p, "True", 4) : copy_short(p, "False", 5);

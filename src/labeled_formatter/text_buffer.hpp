@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string_view>
 
+#include "common/compiler.hpp"
+
 namespace brevant {
 
 class TextBuffer {
@@ -23,7 +25,7 @@ public:
 
     // Room for `n` more bytes; returns where they go. Commit them with `advance`.
     char* reserve(std::size_t n) {
-        if (__builtin_expect(size_ + n > capacity_, 0)) grow(n);
+        if (BREVANT_UNLIKELY(size_ + n > capacity_)) grow(n);
         return data_ + size_;
     }
     void advance(std::size_t n) noexcept { size_ += n; }

@@ -3,26 +3,6 @@
 #include "labeled_formatter/scalar_text.hpp"
 
 namespace brevant {
-namespace {
-
-enum class SpecialRule { None, Bool, ResultArray };
-
-FormatOutcome apply_rule(TextBuffer& out, SpecialRule rule, const OutputValue& value) {
-    switch (rule) {
-        case SpecialRule::Bool:
-            out.append(is_truthy(value) ? "true" : "false");
-            return FormatOutcome::Text;
-        case SpecialRule::ResultArray:
-            if (value.kind == OutputValue::Kind::List && bit_text(out, value.items)) return FormatOutcome::Text;
-            return FormatOutcome::Rejected;
-        case SpecialRule::None:
-            break;
-    }
-    return FormatOutcome::Unchanged;
-}
-
-}  // namespace
-
 bool value_text(TextBuffer& out, const OutputValue& value) {
     switch (value.kind) {
         case OutputValue::Kind::Scalar:
@@ -78,18 +58,22 @@ bool is_truthy(const OutputValue& value) {
     return false;
 }
 
-FormatOutcome special_text(TextBuffer& out, std::string_view type, const OutputValue& value) {
-    SpecialRule rule = type == "BOOL" ? SpecialRule::Bool
-                       : type == "RESULT_ARRAY" ? SpecialRule::ResultArray
-                                                : SpecialRule::None;
-    return apply_rule(out, rule, value);
+FormatOutcome rule_text(TextBuffer& out, ValueRule rule, const OutputValue& value) {
+    switch (rule) {
+        case ValueRule::Truth:
+            out.append(is_truthy(value) ? "true" : "false");
+            return FormatOutcome::Text;
+        case ValueRule::Bits:
+            if (value.kind == OutputValue::Kind::List && bit_text(out, value.items)) return FormatOutcome::Text;
+            return FormatOutcome::Rejected;
+        case ValueRule::Plain:
+            break;
+    }
+    return FormatOutcome::Unchanged;
 }
 
-bool record_value_text(TextBuffer& out, QirType type, const OutputValue& value) {
-    SpecialRule rule = type == QirType::Bool ? SpecialRule::Bool
-                       : type == QirType::ResultArray ? SpecialRule::ResultArray
-                                                      : SpecialRule::None;
-    switch (apply_rule(out, rule, value)) {
+bool record_value_text(TextBuffer& out, ValueRule rule, const OutputValue& value) {
+    switch (rule_text(out, rule, value)) {
         case FormatOutcome::Text: return true;
         case FormatOutcome::Rejected: return false;
         case FormatOutcome::Unchanged: break;

@@ -3,8 +3,8 @@
 // the lower-case truth of BOOL. Each appends to `out` and reports whether the
 // value has such a text; when it has none, nothing is appended.
 
+#include <cstdint>
 #include <span>
-#include <string_view>
 
 #include "labeled_formatter/qir_type.hpp"
 #include "labeled_formatter/text_buffer.hpp"
@@ -16,10 +16,16 @@ bool value_text(TextBuffer& out, const OutputValue& value);
 bool bit_text(TextBuffer& out, std::span<const Scalar> items);
 bool is_truthy(const OutputValue& value);
 
-// The rule of a type text given by a caller, compared exactly as a whole.
-FormatOutcome special_text(TextBuffer& out, std::string_view type, const OutputValue& value);
+// What a type's rule makes of a value.
+enum class FormatOutcome : std::uint8_t {
+    Text,       // the rule's text was appended
+    Unchanged,  // the rule leaves the value's own text
+    Rejected,   // the value cannot be given the rule's text
+};
 
-// The value field of an OUTPUT record; false when the value is malformed for the type.
-bool record_value_text(TextBuffer& out, QirType type, const OutputValue& value);
+FormatOutcome rule_text(TextBuffer& out, ValueRule rule, const OutputValue& value);
+
+// The value field of an OUTPUT record; false when the value is malformed for the rule.
+bool record_value_text(TextBuffer& out, ValueRule rule, const OutputValue& value);
 
 }  // namespace brevant

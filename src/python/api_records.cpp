@@ -1,12 +1,13 @@
 // API description records for stub generators: sixteen exported data symbols,
 // each a 4-byte little-endian length followed by that many bytes of JSON.
-// The module never reads them; tools/generate_stub.py turns them into the
-// package's .pyi stub.
+// The module never reads them; tests/test_api_records.py checks the package's
+// hand-kept .pyi stub against them.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "common/compiler.hpp"
 #include "python/method_table.hpp"
 #include "python/static_text.hpp"
 
@@ -105,7 +106,7 @@ constexpr std::string method_record() {
 }  // namespace brevant::py
 
 #define BREVANT_API_RECORD(number, make_json)                                                 \
-    extern "C" __attribute__((visibility("default"), used)) constinit const auto                \
+    extern "C" BREVANT_EXPORTED constinit const auto                                           \
         PYO3_INTROSPECTION_1_##number = brevant::py::freeze_bytes<brevant::py::prefixed<make_json>>();
 
 #define BREVANT_METHOD_RECORD(number, index) \

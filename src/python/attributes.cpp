@@ -1,22 +1,13 @@
 #include "python/attributes.hpp"
 
+#include <optional>
 #include <string_view>
 
 #include "python/errors.hpp"
 #include "python/ref.hpp"
+#include "python/utf8.hpp"
 
 namespace brevant::py {
-namespace {
-
-std::string_view utf8_text(PyObject* text) {
-    Py_ssize_t size;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    if (!utf8) throw_fetched();
-    return {utf8, static_cast<std::size_t>(size)};
-}
-
-}  // namespace
-
 AttributeMap convert_attributes(PyObject* attributes) {
     // The dict's type decides, not duck typing: other mappings are rejected.
     if (!PyDict_Check(attributes)) throw_type_mismatch(attributes, "dict");
@@ -33,9 +24,12 @@ AttributeMap convert_attributes(PyObject* attributes) {
         --expected;
         Ref key = Ref::borrow(borrowed_key), value = Ref::borrow(borrowed_value);
         if (!PyUnicode_Check(key.get())) throw_type_mismatch(key.get(), "str");
-        std::string_view key_text = utf8_text(key.get());
-        Ref value_text = checked(PyObject_Str(value.get()));
-        map.set(key_text, utf8_text(value_text.get()));
+        const std::optional<std::string_view> key_text = utf8_text(key.get());
+        if (!key_text) throw_fetched();
+        Ref value_str = checked(PyObject_Str(value.get()));
+        const std::optional<std::string_view> value_text = utf8_text(value_str.get());
+        if (!value_text) throw_fetched();
+        map.set(*key_text, *value_text);
     }
     return map;
 }

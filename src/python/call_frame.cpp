@@ -1,11 +1,13 @@
 #include "python/call_frame.hpp"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "python/errors.hpp"
 #include "python/names.hpp"
 #include "python/ref.hpp"
+#include "python/utf8.hpp"
 
 namespace brevant::py {
 namespace {
@@ -55,16 +57,14 @@ std::string display_name(const CallSignature& signature) {
 }
 
 void bind_keyword(const CallSignature& signature, PyObject* keyword, PyObject* value, PyObject** slots) {
-    Py_ssize_t size;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(keyword, &size);
-    if (!utf8) {
+    const std::optional<std::string_view> name = utf8_text(keyword);
+    if (!name) {
         PyErr_Clear();
         throw_unknown_keyword(signature, keyword);
     }
-    std::string_view name(utf8, static_cast<std::size_t>(size));
     for (std::size_t i = 0; i < signature.params.size(); ++i) {
-        if (signature.params[i].name != name) continue;
-        if (slots[i]) throw_duplicate(signature, name);
+        if (signature.params[i].name != *name) continue;
+        if (slots[i]) throw_duplicate(signature, *name);
         slots[i] = value;
         return;
     }
@@ -127,13 +127,12 @@ std::string_view str_argument(std::string_view name, PyObject* object) {
             throw;
         }
     }
-    Py_ssize_t size;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
-    if (!utf8) {
+    const std::optional<std::string_view> text = utf8_text(object);
+    if (!text) {
         add_note(name);
         throw_fetched();
     }
-    return {utf8, static_cast<std::size_t>(size)};
+    return *text;
 }
 
 }  // namespace brevant::py

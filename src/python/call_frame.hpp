@@ -1,8 +1,7 @@
 #pragma once
 // The frame every call passes through: argument binding with the interpreter's
-// own wording of its TypeErrors, and the borrow of the instance.
+// own wording of its TypeErrors.
 
-#include <atomic>
 #include <span>
 #include <string_view>
 
@@ -25,24 +24,5 @@ void bind_tuple_dict(const CallSignature& signature, PyObject* args, PyObject* k
 // The UTF-8 text of an argument that must be a str. On failure the error
 // carries the note "while processing '<name>'" where the interpreter has notes.
 std::string_view str_argument(std::string_view name, PyObject* object);
-
-struct FormatterObject {
-    PyObject_HEAD
-    Py_ssize_t active_calls;
-};
-
-// Marks the instance as in use for the duration of a method call.
-class CallBorrow {
-public:
-    explicit CallBorrow(PyObject* self) : counter_(reinterpret_cast<FormatterObject*>(self)->active_calls) {
-        counter_.fetch_add(1, std::memory_order_relaxed);
-    }
-    ~CallBorrow() { counter_.fetch_sub(1, std::memory_order_relaxed); }
-    CallBorrow(const CallBorrow&) = delete;
-    CallBorrow& operator=(const CallBorrow&) = delete;
-
-private:
-    std::atomic_ref<Py_ssize_t> counter_;
-};
 
 }  // namespace brevant::py

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "common/compiler.hpp"
 #include "labeled_formatter/value.hpp"
 #include "python/python.hpp"
 
@@ -12,7 +13,7 @@ namespace brevant::py {
 bool classify_scalar_slow(PyObject* object, Scalar& out) noexcept;
 
 // False where the object is not a bool, a 64-bit int or a float (subclasses included).
-inline bool classify_scalar(PyObject* object, Scalar& out) noexcept {
+BREVANT_INLINE bool classify_scalar(PyObject* object, Scalar& out) noexcept {
     // Exact types first, most frequent first; bool cannot match PyLong_Type
     // here, and subclasses go the slow way.
     PyTypeObject* type = Py_TYPE(object);

@@ -6,6 +6,7 @@
 
 #include "python/names.hpp"
 #include "python/process_once.hpp"
+#include "python/utf8.hpp"
 
 namespace brevant::py {
 namespace {
@@ -35,8 +36,7 @@ PyObject* panic_type() {
     PyErr_NormalizeException(&type, &value, &traceback);
     std::string message = "Unwrapped panic from Python code";
     if (Ref text = Ref::steal(PyObject_Str(value))) {
-        Py_ssize_t size;
-        if (const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size)) message.assign(utf8, size);
+        if (const std::optional<std::string_view> utf8 = utf8_text(text.get())) message = *utf8;
     }
     PyErr_Clear();
     std::fputs("--- PanicException from Python code, resumed by brevant._native ---\n"
@@ -49,13 +49,12 @@ PyObject* panic_type() {
 std::string type_qualname(PyObject* object) {
     PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
     Ref name = Ref::steal(PyObject_GetAttr(type, names().qualname));
-    Py_ssize_t size;
-    const char* utf8 = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+    const std::optional<std::string_view> utf8 = name ? utf8_text(name.get()) : std::nullopt;
     if (!utf8) {
         PyErr_Clear();
         return "<failed to extract type name>";
     }
-    return std::string(utf8, size);
+    return std::string(*utf8);
 }
 
 }  // namespace

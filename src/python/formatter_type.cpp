@@ -5,6 +5,7 @@
 
 #include "python/call_frame.hpp"
 #include "python/errors.hpp"
+#include "python/formatter_object.hpp"
 #include "python/methods.hpp"
 #include "python/process_once.hpp"
 #include "python/ref.hpp"
@@ -42,6 +43,7 @@ PyObject* formatter_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs)
 
 void formatter_dealloc(PyObject* self) {
     guarded<int>(0, [&] {
+        // Never read: keeps `object` alive until the instance and its type reference are gone.
         Ref base = Ref::borrow(reinterpret_cast<PyObject*>(&PyBaseObject_Type));
         PyTypeObject* type = Py_TYPE(self);
         auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));

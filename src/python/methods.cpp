@@ -6,24 +6,26 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "labeled_formatter/emit.hpp"
+#include "labeled_formatter/qir_type.hpp"
 #include "labeled_formatter/records.hpp"
 #include "labeled_formatter/value_text.hpp"
 #include "python/attributes.hpp"
 #include "python/call_frame.hpp"
 #include "python/classify.hpp"
 #include "python/errors.hpp"
+#include "python/formatter_object.hpp"
 #include "python/names.hpp"
 #include "python/output_sink.hpp"
 #include "python/parse_shot.hpp"
 #include "python/ref.hpp"
 #include "python/static_text.hpp"
+#include "python/utf8.hpp"
 
 namespace brevant::py {
 namespace {
-
-using Args = PyObject* const*;
 
 Ref py_bool(bool value) { return Ref::borrow(value ? Py_True : Py_False); }
 Ref py_none() { return Ref::borrow(Py_None); }
@@ -32,13 +34,9 @@ Ref py_none() { return Ref::borrow(Py_None); }
 // one (a lone surrogate), with the conversion error cleared.
 std::optional<std::string_view> optional_text(PyObject* object) {
     if (!PyUnicode_Check(object)) return std::nullopt;
-    Py_ssize_t size;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
-    if (!utf8) {
-        PyErr_Clear();
-        return std::nullopt;
-    }
-    return std::string_view(utf8, static_cast<std::size_t>(size));
+    std::optional<std::string_view> text = utf8_text(object);
+    if (!text) PyErr_Clear();
+    return text;
 }
 
 void deliver(PyObject* qo, const OutputBuffer& out) {
@@ -55,13 +53,13 @@ void put_first_shot_header(OutputBuffer& out, const AttributeMap& attributes, bo
     out.text.prepend(header.view());
 }
 
-Ref val_null(Args a) { return py_bool(a[0] != Py_None && a[1] != Py_None); }
+Ref val_null(PyObject* tag, PyObject* val) { return py_bool(tag != Py_None && val != Py_None); }
 
-Ref val_tag_type(Args a) { return py_bool(optional_text(a[0]).has_value()); }
+Ref val_tag_type(PyObject* tag, PyObject* /*val*/) { return py_bool(optional_text(tag).has_value()); }
 
-Ref validate_tag_and_value(Args a) {
-    bool usable_tag = optional_text(a[0]).has_value();
-    return py_bool(usable_tag && a[1] != Py_None);
+Ref validate_tag_and_value(PyObject* tag, PyObject* val) {
+    bool usable_tag = optional_text(tag).has_value();
+    return py_bool(usable_tag && val != Py_None);
 }
 
 Ref write_fixed_text(PyObject* qo, std::string_view text) {
@@ -71,71 +69,73 @@ Ref write_fixed_text(PyObject* qo, std::string_view text) {
     return py_none();
 }
 
-Ref results_header(Args a) { return write_fixed_text(a[0], results_header_text); }
+Ref results_header(PyObject* qo) { return write_fixed_text(qo, results_header_text); }
 
-Ref first_shot_header(Args a) {
-    AttributeMap attributes = convert_attributes(a[1]);
+Ref first_shot_header(PyObject* qo, PyObject* attributes) {
+    AttributeMap map = convert_attributes(attributes);
     OutputBuffer out;
-    emit_first_shot_header(out.text, attributes);
-    deliver(a[0], out);
+    emit_first_shot_header(out.text, map);
+    deliver(qo, out);
     return py_none();
 }
 
-Ref shot_footer(Args a) { return write_fixed_text(a[0], shot_end_text); }
+Ref shot_footer(PyObject* qo) { return write_fixed_text(qo, shot_end_text); }
 
-Ref emit(Args a) {
+Ref emit(PyObject* qo, PyObject* ftype, PyObject* tag, PyObject* val) {
     OutputBuffer out;
     // A type that is not a str has no QIR type: nothing is written or counted.
-    std::optional<QirType> type = qir_type_for(optional_text(a[1]).value_or(std::string_view()));
-    if (type) {
-        std::optional<std::string_view> tag = optional_text(a[2]);
+    if (std::optional<TypeRow> type = type_row(optional_text(ftype).value_or(std::string_view()))) {
         Classifier classifier;
-        emit_value(out, *type, tag ? &*tag : nullptr, classifier.classify_value(a[3]));
+        const OutputValue value = classifier.classify_value(val);
+        if (const std::optional<std::string_view> tag_text = optional_text(tag))
+            emit_value(out, *type, *tag_text, value);
+        else
+            count_if_malformed(out, *type, value);
     }
-    deliver(a[0], out);
+    deliver(qo, out);
     return py_none();
 }
 
-Ref format_value(Args a) {
-    std::string_view type = str_argument("type_str", a[0]);
+Ref format_value(PyObject* type_str, PyObject* val) {
+    std::string_view type = str_argument("type_str", type_str);
     Classifier classifier;
-    OutputValue value = classifier.classify_value(a[1]);
+    OutputValue value = classifier.classify_value(val);
     TextBuffer text;
-    switch (special_text(text, type, value)) {
+    switch (rule_text(text, rule_of_qir_type(type), value)) {
         case FormatOutcome::Text: return Ref::steal(new_str(text.view()));
-        case FormatOutcome::Unchanged: return Ref::borrow(a[1]);
+        case FormatOutcome::Unchanged: return Ref::borrow(val);
         case FormatOutcome::Rejected: break;
     }
     return py_none();
 }
 
-Ref write_shot(Args a) {
+Ref write_shot(PyObject* qo, PyObject* shot) {
     OutputBuffer out;
     Classifier classifier;
     out.text.append(shot_start_text);
-    parse_shot(a[1], classifier, out);
+    parse_shot(shot, classifier, out);
     out.text.append(shot_end_text);
-    deliver(a[0], out);
+    deliver(qo, out);
     return py_none();
 }
 
-Ref write_first_shot(Args a) {
+Ref write_first_shot(PyObject* qo, PyObject* shot, PyObject* attributes) {
     OutputBuffer out(first_shot_header_room);
     Classifier classifier;
-    parse_shot(a[1], classifier, out);
+    parse_shot(shot, classifier, out);
     out.text.append(shot_end_text);
     // After the shot: a bad shot is reported in preference to bad attributes.
-    AttributeMap attributes = convert_attributes(a[2]);
-    put_first_shot_header(out, attributes, false);
-    deliver(a[0], out);
+    AttributeMap map = convert_attributes(attributes);
+    put_first_shot_header(out, map, false);
+    deliver(qo, out);
     return py_none();
 }
 
-Ref emit_values_in_shot(Args a) {
+Ref emit_values_in_shot(PyObject* qo, PyObject* shot) {
     OutputBuffer out;
     Classifier classifier;
-    parse_shot(a[1], classifier, out);
-    deliver(a[0], out);
+    parse_shot(shot, classifier, out);
+    deliver(qo, out);
     return py_none();
 }
 
@@ -158,8 +158,7 @@ void for_each_shot(PyObject* results, Read&& read) {
     if (PyErr_Occurred()) throw_fetched();
 }
 
-Ref qir_labeled_output(Args a) {
-    PyObject* results = a[0];
+Ref qir_labeled_output(PyObject* results, PyObject* attributes) {
     Py_ssize_t length = PyObject_Size(results);
     if (length < 0) throw_fetched();
     if (length == 0) return Ref::borrow(names().empty);
@@ -173,14 +172,18 @@ Ref qir_labeled_output(Args a) {
         parse_shot(shot, classifier, out);
         out.text.append(shot_end_text);
     });
-    AttributeMap attributes = convert_attributes(a[1]);
+    AttributeMap map = convert_attributes(attributes);
     if (first) return Ref::borrow(names().empty);  // a length, but no shots
-    put_first_shot_header(out, attributes, true);
+    put_first_shot_header(out, map, true);
     finish_output(out);
     return Ref::steal(new_str(out.text.view()));
 }
 
-using Body = Ref (*)(Args);
+// How many arguments a body takes, one per parameter of its method.
+template <class... Params>
+constexpr std::size_t arity(Ref (*)(Params...)) {
+    return sizeof...(Params);
+}
 
 struct RecursionLevel {
     RecursionLevel() = default;
@@ -189,12 +192,13 @@ struct RecursionLevel {
     ~RecursionLevel() { Py_LeaveRecursiveCall(); }
 };
 
-template <std::size_t index, Body body>
+template <std::size_t index, auto body>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         constexpr CallSignature signature{methods[index].name, methods[index].params};
+        static_assert(arity(body) == signature.params.size(), "a body takes its method's parameters, in order");
         PyObject* slots[max_params] = {};
-        Args bound = args;
+        PyObject* const* bound = args;
         // The common call, all arguments by position, binds without copying.
         if (kwnames || nargs != static_cast<Py_ssize_t>(signature.params.size())) {
             bind_fastcall(signature, args, nargs, kwnames, slots);
@@ -206,7 +210,9 @@ PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, 
         // a stack overflow.
         if (Py_EnterRecursiveCall(" while formatting QIR output")) throw_fetched();
         RecursionLevel level;
-        return body(bound).release();
+        return [&]<std::size_t... param>(std::index_sequence<param...>) {
+            return body(bound[param]...).release();
+        }(std::make_index_sequence<arity(body)>());
     });
 }
 
@@ -226,7 +232,7 @@ constexpr auto method_doc = freeze_text<[] {
     return doc;
 }>();
 
-template <std::size_t index, Body body>
+template <std::size_t index, auto body>
 PyMethodDef method_def() {
     return {methods[index].name.data(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&method_entry<index, body>)),
             METH_FASTCALL | METH_KEYWORDS, method_doc<index>.c_str()};
