@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "labeled_formatter/qir_type.hpp"
+#include "labeled_reader/qir_type.hpp"
 #include "labeled_reader/huge_pages.hpp"
 
 namespace brevant::reader {

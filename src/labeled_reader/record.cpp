@@ -20,23 +20,10 @@ constexpr KindName kind_names[] = {
     {"METADATA", RecordKind::Metadata}, {"HEADER", RecordKind::Header},
 };
 
-struct TypeName {
-    QirType type;
-    std::string_view qir;
-    std::string_view raw;
-};
-
-constexpr TypeName type_names[] = {
-    {QirType::Result, "RESULT", "RESULT"},       {QirType::Double, "DOUBLE", "FLOAT"},
-    {QirType::Int, "INT", "INT"},                {QirType::Bool, "BOOL", "BOOL"},
-    {QirType::ResultArray, "RESULT_ARRAY", "RESULT_ARRAY"},
-    {QirType::Array, "ARRAY", "QIRARRAY"},       {QirType::Tuple, "TUPLE", "QIRTUPLE"},
-};
-
-const TypeName& row(QirType type) noexcept {
-    for (const TypeName& name : type_names)
+const QirTypeName& row(QirType type) noexcept {
+    for (const QirTypeName& name : qir_type_names)
         if (name.type == type) return name;
-    return type_names[0];
+    return qir_type_names[0];
 }
 
 // Fields are short, so a library call per TAB costs more than the scan;
@@ -99,7 +86,7 @@ std::optional<RecordKind> record_kind(std::string_view text) noexcept {
 
 std::optional<QirType> qir_type_named(std::string_view text) noexcept {
     if (text.size() == 6 && std::memcmp(text.data(), "RESULT", 6) == 0) return QirType::Result;
-    const TypeName* row = find_named(type_names, text, &TypeName::qir);
+    const QirTypeName* row = find_named(qir_type_names, text, &QirTypeName::qir);
     return row ? std::optional(row->type) : std::nullopt;
 }
 

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string_view>
 
-#include "labeled_formatter/qir_type.hpp"
+#include "labeled_reader/qir_type.hpp"
 
 namespace brevant::reader {
 
