@@ -197,6 +197,8 @@ def test_wrong_sources_and_modes_fail_at_the_call():
         iter_shots(3)
     with pytest.raises(ValueError, match="errors must be 'raise' or 'collect'"):
         iter_shots("", errors="ignore")
+    with pytest.raises(TypeError, match="'int' object is not an instance of 'str or bytes'"):
+        LabeledReader().feed(3)
 
 
 def test_collecting_keeps_every_complete_shot():

@@ -7,6 +7,7 @@
 #include "labeled_reader/record.hpp"
 #include "python/errors.hpp"
 #include "python/parse_error_type.hpp"
+#include "python/utf8.hpp"
 
 namespace brevant::py {
 namespace {
@@ -24,10 +25,9 @@ std::vector<std::string_view> label_views(PyObject* labels, std::vector<Ref>& ke
     Ref iterator = checked(PyObject_GetIter(labels));
     while (Ref label = Ref::steal(PyIter_Next(iterator.get()))) {
         if (!PyUnicode_Check(label.get())) throw_type_mismatch(label.get(), "str");
-        Py_ssize_t size;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(label.get(), &size);
-        if (!utf8) throw_fetched();
-        views.emplace_back(utf8, static_cast<std::size_t>(size));
+        std::optional<std::string_view> text = utf8_text(label.get());
+        if (!text) throw_fetched();
+        views.push_back(*text);
         keep.push_back(std::move(label));
     }
     if (PyErr_Occurred()) throw_fetched();

@@ -13,6 +13,7 @@
 #include "python/parse_error_type.hpp"
 #include "python/process_once.hpp"
 #include "python/ref.hpp"
+#include "python/utf8.hpp"
 
 namespace brevant::py {
 namespace {
@@ -93,25 +94,28 @@ void reader_dealloc(PyObject* self) {
     Py_DECREF(reinterpret_cast<PyObject*>(type));  // instances of a heap type own a reference to it
 }
 
+// The bytes of a chunk: a str's UTF-8, or the contents of bytes or a bytearray.
+std::string_view chunk_bytes(PyObject* data) {
+    if (PyUnicode_Check(data)) {
+        std::optional<std::string_view> text = utf8_text(data);
+        if (!text) throw_fetched();
+        return *text;
+    }
+    if (PyBytes_Check(data)) {
+        char* buffer;
+        Py_ssize_t size;
+        if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
+        return {buffer, static_cast<std::size_t>(size)};
+    }
+    if (PyByteArray_Check(data))
+        return {PyByteArray_AsString(data), static_cast<std::size_t>(PyByteArray_Size(data))};
+    throw_type_mismatch(data, "str or bytes");
+}
+
 PyObject* reader_feed(PyObject* self, PyObject* data) {
     return method(self, [&](ReaderState& state) {
         require_open(state);
-        const char* bytes;
-        Py_ssize_t size;
-        if (PyUnicode_Check(data)) {
-            bytes = PyUnicode_AsUTF8AndSize(data, &size);
-            if (!bytes) throw_fetched();
-        } else if (PyBytes_Check(data)) {
-            char* buffer;
-            if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
-            bytes = buffer;
-        } else if (PyByteArray_Check(data)) {
-            bytes = PyByteArray_AsString(data);
-            size = PyByteArray_Size(data);
-        } else {
-            throw_type_mismatch(data, "str or bytes");
-        }
-        state.reader.feed(std::string_view(bytes, static_cast<std::size_t>(size)));
+        state.reader.feed(chunk_bytes(data));
         return Ref::borrow(Py_None);
     });
 }
