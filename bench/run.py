@@ -298,6 +298,15 @@ def targets(report):
     return [{"name": n, "measured": m, "limit": lim, "met": m <= lim} for n, m, lim in checks]
 
 
+def save(out, stem, table, report):
+    """Prints the table and keeps it with the raw figures as `stem`.md and .json."""
+    print(table)
+    out.mkdir(parents=True, exist_ok=True)
+    (out / f"{stem}.md").write_text(table)
+    (out / f"{stem}.json").write_text(json.dumps(report, indent=2) + "\n")
+    print(f"saved {out / stem}.md and .json", file=sys.stderr)
+
+
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="smaller workloads, fewer rounds")
@@ -341,13 +350,7 @@ def main(argv=None):
             }
     report["targets"] = targets(report)
 
-    table = markdown(report)
-    print(table)
-    args.out.mkdir(parents=True, exist_ok=True)
-    stem = "quick" if args.quick else "full"
-    (args.out / f"{stem}.md").write_text(table)
-    (args.out / f"{stem}.json").write_text(json.dumps(report, indent=2) + "\n")
-    print(f"saved {args.out / stem}.md and .json", file=sys.stderr)
+    save(args.out, "quick" if args.quick else "full", markdown(report), report)
 
 
 if __name__ == "__main__":

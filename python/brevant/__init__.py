@@ -2,6 +2,17 @@
 
 from brevant.checker import Finding, check_labeled
 from brevant.labeled_formatter import QirLabeledFormatter
+from brevant.reader import LabeledParseError, LabeledReader, LabeledResult, iter_shots, read_labeled
 
-__all__ = ["Finding", "QirLabeledFormatter", "__version__", "check_labeled"]
+__all__ = [
+    "Finding",
+    "LabeledParseError",
+    "LabeledReader",
+    "LabeledResult",
+    "QirLabeledFormatter",
+    "__version__",
+    "check_labeled",
+    "iter_shots",
+    "read_labeled",
+]
 __version__ = "0.1.0"

@@ -1,0 +1,316 @@
+#include "labeled_reader/document_reader.hpp"
+
+#include <algorithm>
+#include <charconv>
+#include <cstring>
+#include <string>
+#include <utility>
+
+#include "labeled_reader/utf8.hpp"
+#include "labeled_reader/value_parse.hpp"
+
+namespace brevant::reader {
+namespace {
+
+constexpr std::size_t max_problems = 1000;
+constexpr std::size_t quoted_max = 40;
+constexpr std::size_t reserve_step_max = std::size_t{1} << 20;  // entries
+
+// A field as an error message shows it: short, and with control and
+// non-ASCII bytes escaped, so the message stays one printable line.
+std::string quoted(std::string_view text) {
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string out = "'";
+    for (std::size_t i = 0; i < text.size() && i < quoted_max; ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c >= 0x7f || c == '\\' || c == '\'') {
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    if (text.size() > quoted_max) out += "...";
+    out += "'";
+    return out;
+}
+
+std::string_view rest_from(std::string_view line, const Field& field) {
+    return line.substr(field.column - 1);
+}
+
+}  // namespace
+
+DocumentReader::DocumentReader(bool collect, Limits limits)
+    : collect_(collect), limits_(limits), splitter_(limits.max_line_bytes) {}
+
+void DocumentReader::feed(std::string_view chunk) {
+    if (state_ == State::Failed) throw *failure_;
+    // Records are rarely shorter than 16 bytes: room for the chunk's entries
+    // up front spares the copies of growing one at a time, and doubling keeps
+    // a document fed in many chunks from being copied once per chunk. The
+    // guess is capped: a chunk may be one enormous line.
+    std::size_t wanted = doc_.entries.size() + std::min(chunk.size() / 16, reserve_step_max);
+    if (wanted > doc_.entries.capacity()) doc_.entries.reserve(std::max(wanted, 2 * doc_.entries.capacity()));
+    splitter_.feed(chunk, *this);
+}
+
+void DocumentReader::finish() {
+    if (state_ == State::Failed) throw *failure_;
+    splitter_.finish(*this);
+    if (state_ == State::InShot) {
+        report(ParseError{line_, 1, "the document ends inside the shot started at line " + std::to_string(shot_.line)});
+        drop_shot();
+        state_ = State::Between;
+    }
+}
+
+void DocumentReader::line(std::string_view text, std::uint64_t number) {
+    line_ = number;
+    // Editors on Windows start UTF-8 files with a byte order mark.
+    if (number == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    try {
+        record(text);
+    } catch (const ParseError& error) {
+        report(error);
+        if (state_ == State::InShot) {
+            drop_shot();
+            state_ = State::Skipping;
+        }
+    }
+}
+
+void DocumentReader::overlong(std::uint64_t number) {
+    line_ = number;
+    report(ParseError{number, limits_.max_line_bytes + 1,
+                      "line longer than " + std::to_string(limits_.max_line_bytes) + " bytes"});
+    if (state_ == State::InShot) {
+        drop_shot();
+        state_ = State::Skipping;
+    }
+}
+
+void DocumentReader::report(const ParseError& error) {
+    if (!collect_) {
+        state_ = State::Failed;
+        failure_ = error;
+        throw error;
+    }
+    if (problems_.size() < max_problems) problems_.push_back(error);
+}
+
+void DocumentReader::fail(std::size_t column, std::string message) const {
+    throw ParseError{line_, column, std::move(message)};
+}
+
+void DocumentReader::require_text(const Field& field) const {
+    if (!is_utf8(field.text)) fail(field.column, quoted(field.text) + " is not UTF-8 text");
+}
+
+void DocumentReader::record(std::string_view text) {
+    // The record most documents are made of, "OUTPUT\tRESULT\t<bit>\t<tag>",
+    // goes straight to its entry.
+    static constexpr std::string_view result_prefix = "OUTPUT\tRESULT\t";
+    if (text.size() > result_prefix.size() + 1 && state_ == State::InShot &&
+        std::memcmp(text.data(), result_prefix.data(), result_prefix.size()) == 0) {
+        char bit = text[result_prefix.size()];
+        if ((bit == '0' || bit == '1') && text[result_prefix.size() + 1] == '\t') {
+            std::size_t tag_start = result_prefix.size() + 2;
+            Field tag{text.substr(tag_start), tag_start + 1};
+            return append(entry_of(int_scalar(bit - '0')), QirType::Result, &tag, {});
+        }
+    }
+    if (text.empty()) return;
+    Record r = split_record(text);
+    std::optional<RecordKind> kind = record_kind(r.kind.text);
+    if (state_ == State::Skipping) {
+        if (kind == RecordKind::Start) {
+            state_ = State::Between;
+            start();
+        } else if (kind == RecordKind::End) {
+            state_ = State::Between;
+        }
+        return;
+    }
+    if (!kind) fail(1, "unknown record kind " + quoted(r.kind.text));
+    switch (*kind) {
+        case RecordKind::Output: return output(r);
+        case RecordKind::Start: return start();
+        case RecordKind::End: return end(r);
+        case RecordKind::Metadata: return metadata(r, text);
+        case RecordKind::Header: return header(r, text);
+    }
+}
+
+void DocumentReader::header(const Record& r, std::string_view text) {
+    if (state_ == State::InShot) fail(1, "HEADER inside the shot started at line " + std::to_string(shot_.line));
+    if (r.field_count == 0) fail(r.kind.text.size() + 1, "HEADER without a name");
+    std::string_view value = r.field_count > 1 ? rest_from(text, r.fields[1]) : std::string_view();
+    require_text(r.fields[0]);
+    if (r.field_count > 1) require_text({value, r.fields[1].column});
+    doc_.headers.emplace_back(std::string(r.fields[0].text), std::string(value));
+}
+
+void DocumentReader::metadata(const Record& r, std::string_view text) {
+    if (r.field_count == 0) fail(r.kind.text.size() + 1, "METADATA without a name");
+    std::string_view key = r.fields[0].text;
+    std::optional<std::string> value;
+    require_text(r.fields[0]);
+    if (r.field_count > 1) {
+        value = std::string(rest_from(text, r.fields[1]));
+        require_text({*value, r.fields[1].column});
+    }
+    if (key == "output_labeling_schema" && value && !doc_.labeling_schema) doc_.labeling_schema = value;
+    if (!attributes_done_) doc_.attributes.emplace_back(std::string(key), std::move(value));
+}
+
+void DocumentReader::start() {
+    if (state_ == State::InShot) {
+        report(ParseError{line_, 1, "START inside the shot started at line " + std::to_string(shot_.line)});
+        drop_shot();
+    }
+    shot_ = Shot{};
+    shot_.first_entry = doc_.entries.size();
+    shot_.line = line_;
+    shot_.bits_offset = doc_.outcome_text.size();
+    shot_list_items_ = doc_.list_items.size();
+    shot_bits_ = doc_.bits.size();
+    state_ = State::InShot;
+}
+
+void DocumentReader::add_outcome_bit(bool bit) {
+    if (shot_.bit_count < packed_bits_max) {
+        shot_.packed = (shot_.packed << 1) | static_cast<std::uint64_t>(bit);
+    } else {
+        if (shot_.bit_count == packed_bits_max)
+            for (std::uint64_t i = packed_bits_max; i-- > 0;)
+                doc_.outcome_text.push_back(static_cast<char>('0' + ((shot_.packed >> i) & 1)));
+        doc_.outcome_text.push_back(static_cast<char>('0' + bit));
+    }
+    ++shot_.bit_count;
+}
+
+void DocumentReader::output(const Record& r) {
+    if (state_ != State::InShot) fail(1, "OUTPUT outside a shot");
+    if (r.field_count < 2) fail(r.kind.text.size() + 1, "OUTPUT without a type and a value");
+    const Field& type_field = r.fields[0];
+    const Field& value_field = r.fields[1];
+    std::optional<QirType> type = qir_type_named(type_field.text);
+    if (!type) fail(type_field.column, "unknown output type " + quoted(type_field.text));
+    std::string_view value = value_field.text;
+    Entry entry;
+    if (*type == QirType::ResultArray) {
+        if (!is_bit_string(value)) fail(value_field.column, "RESULT_ARRAY value " + quoted(value) + " is not a string of bits");
+        entry = entry_of(EntryKind::Bits, static_cast<std::uint32_t>(value.size()), doc_.bits.size());
+        doc_.bits.append(value);
+    } else if (std::optional<std::uint64_t> count;
+               (*type == QirType::Array || *type == QirType::Tuple) && (count = parse_count(value))) {
+        if (*count > limits_.max_shot_entries)
+            fail(value_field.column, "a container of " + std::string(value) + " elements");
+        if (*count > 0 && open_.size() >= limits_.max_nesting)
+            fail(value_field.column, "containers nested more than " + std::to_string(limits_.max_nesting) + " deep");
+        entry = entry_of(EntryKind::Container, static_cast<std::uint32_t>(*count), 0);
+    } else if (!value.empty() && value.front() == '[') {
+        std::size_t first = doc_.list_items.size();
+        if (!parse_list(value, doc_.list_items)) fail(value_field.column, "value " + quoted(value) + " is not a list of numbers");
+        entry = entry_of(EntryKind::List, static_cast<std::uint32_t>(doc_.list_items.size() - first), first);
+    } else {
+        std::optional<Scalar> scalar = parse_scalar(value, *type == QirType::Double);
+        if (!scalar)
+            fail(value_field.column,
+                 std::string(qir_type_name(*type)) + " value " + quoted(value) + " is not a number or a bool");
+        entry = entry_of(*scalar);
+    }
+
+    bool tagged = r.field_count == 3;
+    append(entry, *type, tagged ? &r.fields[2] : nullptr, value);
+}
+
+void DocumentReader::append(Entry entry, QirType type, const Field* tag, std::string_view value) {
+    std::size_t position = doc_.entries.size() - shot_.first_entry;
+    if (position >= limits_.max_shot_entries)
+        fail(1, "a shot of more than " + std::to_string(limits_.max_shot_entries) + " records");
+    std::uint32_t column = labels_.intern(doc_.columns, type, tag != nullptr, tag ? tag->text : std::string_view(),
+                                          position, line_, limits_.max_labels);
+    if (column == LabelTable::none)
+        fail(tag ? tag->column : 1, "more than " + std::to_string(limits_.max_labels) + " distinct labels");
+    if (column == LabelTable::not_text) fail(tag->column, "label " + quoted(tag->text) + " is not UTF-8 text");
+    entry.column = column;
+    (tag ? doc_.saw_tagged_output : doc_.saw_untagged_output) = true;
+
+    if (type == QirType::Result) {
+        std::optional<bool> bit = entry.is_scalar() ? as_bit(entry.scalar()) : std::nullopt;
+        if (bit) {
+            add_outcome_bit(*bit);
+        } else if (shot_.non_bit_line == 0) {
+            shot_.non_bit_line = line_;
+        }
+    } else if (entry.kind() == EntryKind::Bits) {
+        for (char c : value) add_outcome_bit(c == '1');
+    }
+    doc_.entries.push_back(entry);
+
+    if (!open_.empty()) --open_.back().remaining;
+    if (entry.kind() == EntryKind::Container && entry.size > 0) open_.push_back(OpenContainer{entry.size, line_, type});
+    while (!open_.empty() && open_.back().remaining == 0) open_.pop_back();
+}
+
+void DocumentReader::end(const Record& r) {
+    if (state_ != State::InShot) fail(1, "END outside a shot");
+    if (r.field_count == 0) fail(r.kind.text.size() + 1, "END without an exit code");
+    std::string_view code = r.fields[0].text;
+    std::int64_t exit_code = 0;
+    const char* first = !code.empty() && code[0] == '+' ? code.data() + 1 : code.data();
+    auto [stop, ec] = std::from_chars(first, code.data() + code.size(), exit_code);
+    if (code.empty() || ec != std::errc() || stop != code.data() + code.size())
+        fail(r.fields[0].column, "exit code " + quoted(code) + " is not an integer");
+    if (!open_.empty()) {
+        const OpenContainer& open = open_.front();
+        fail(1, std::string(qir_type_name(open.type)) + " at line " + std::to_string(open.line) +
+                    " misses elements: the shot ends first");
+    }
+    shot_.entry_count = doc_.entries.size() - shot_.first_entry;
+    shot_.exit_code = exit_code;
+    doc_.shots.push_back(shot_);
+    labels_.end_shot();
+    state_ = State::Between;
+    if (!doc_.attributes.empty()) attributes_done_ = true;
+}
+
+void DocumentReader::drop_shot() {
+    doc_.entries.resize(shot_.first_entry);
+    doc_.list_items.resize(shot_list_items_);
+    doc_.bits.resize(shot_bits_);
+    doc_.outcome_text.resize(shot_.bits_offset);
+    labels_.drop_shot();
+    open_.clear();
+}
+
+void DocumentReader::discard_completed() {
+    if (state_ != State::InShot) {
+        doc_.entries.clear();
+        doc_.list_items.clear();
+        doc_.bits.clear();
+        doc_.outcome_text.clear();
+        doc_.shots.clear();
+        return;
+    }
+    doc_.entries.erase(doc_.entries.begin(), doc_.entries.begin() + static_cast<std::ptrdiff_t>(shot_.first_entry));
+    doc_.list_items.erase(doc_.list_items.begin(), doc_.list_items.begin() + static_cast<std::ptrdiff_t>(shot_list_items_));
+    doc_.bits.erase(0, shot_bits_);
+    doc_.outcome_text.erase(0, shot_.bits_offset);
+    for (Entry& entry : doc_.entries) {
+        if (entry.kind() == EntryKind::List) entry.offset -= shot_list_items_;
+        if (entry.kind() == EntryKind::Bits) entry.offset -= shot_bits_;
+    }
+    shot_.first_entry = 0;
+    shot_.bits_offset = 0;
+    shot_list_items_ = 0;
+    shot_bits_ = 0;
+    doc_.shots.clear();
+}
+
+}  // namespace brevant::reader

@@ -1,0 +1,84 @@
+#pragma once
+// The push reader: bytes in, in chunks split anywhere; a Document out.
+//
+// It reads the labeled and the ordered schema and the variants writers have
+// produced: any schema version or none, METADATA anywhere, containers as
+// "[a, b]" values or as a count followed by that many element records.
+// A departure is a ParseError at its line. In the raising mode the first one
+// stops the reader for good; in the collecting mode it is recorded, the shot it
+// occurred in is dropped, and reading resumes at the next START.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "labeled_reader/document.hpp"
+#include "labeled_reader/label_table.hpp"
+#include "labeled_reader/limits.hpp"
+#include "labeled_reader/line_splitter.hpp"
+#include "labeled_reader/parse_error.hpp"
+#include "labeled_reader/record.hpp"
+
+namespace brevant::reader {
+
+class DocumentReader {
+public:
+    explicit DocumentReader(bool collect, Limits limits = {});
+
+    void feed(std::string_view chunk);
+    void finish();  // the end of the input
+
+    const Document& document() const noexcept { return doc_; }
+    const std::vector<ParseError>& problems() const noexcept { return problems_; }
+
+    // Forgets the completed shots, keeping the one being read: a streaming
+    // reader holds no more than one shot and one chunk.
+    void discard_completed();
+
+    // LineSplitter's sink.
+    void line(std::string_view text, std::uint64_t number);
+    void overlong(std::uint64_t number);
+
+private:
+    enum class State : std::uint8_t { Between, InShot, Skipping, Failed };
+    struct OpenContainer {
+        std::uint64_t remaining;
+        std::uint64_t line;
+        QirType type;
+    };
+
+    void record(std::string_view text);
+    void header(const Record& r, std::string_view text);
+    void start();
+    void metadata(const Record& r, std::string_view text);
+    void output(const Record& r);
+    // `tag` is null for a record without one; `value` is a RESULT_ARRAY's bits.
+    void append(Entry entry, QirType type, const Field* tag, std::string_view value);
+    void end(const Record& r);
+    void add_outcome_bit(bool bit);
+    void drop_shot();
+    [[noreturn]] void fail(std::size_t column, std::string message) const;
+    // Names and values become str objects, so they must be text.
+    void require_text(const Field& field) const;
+    void report(const ParseError& error);
+
+    bool collect_;
+    Limits limits_;
+    LineSplitter splitter_;
+    Document doc_;
+    LabelTable labels_;
+    std::vector<ParseError> problems_;
+    std::optional<ParseError> failure_;  // the raising mode's error, raised again by any later call
+    std::vector<OpenContainer> open_;
+    State state_ = State::Between;
+    std::uint64_t line_ = 0;
+    bool attributes_done_ = false;
+    Shot shot_{};  // the shot being read
+    std::size_t shot_list_items_ = 0;
+    std::size_t shot_bits_ = 0;
+    std::size_t shot_outcome_text_ = 0;
+};
+
+}  // namespace brevant::reader

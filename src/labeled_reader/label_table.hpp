@@ -1,0 +1,42 @@
+#pragma once
+// Labels interned once: each (type, tag) pair becomes a column index.
+// Shots usually repeat the previous shot's labels in the same order, so the
+// label at a position is first compared with the one the last shot had
+// there, and only a miss pays for hashing.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "labeled_reader/document.hpp"
+
+namespace brevant::reader {
+
+class LabelTable {
+public:
+    // The column of the label; `none` when it would be a new column beyond
+    // `max_labels`, `not_text` when a new tag is not UTF-8.
+    static constexpr std::uint32_t none = UINT32_MAX;
+    static constexpr std::uint32_t not_text = UINT32_MAX - 1;
+    std::uint32_t intern(std::vector<Column>& columns, QirType type, bool tagged, std::string_view tag,
+                         std::size_t position, std::uint64_t line, std::uint32_t max_labels);
+
+    // The shot that just ended sets the expectation for the next one.
+    void end_shot() { std::swap(expected_, current_); current_.clear(); }
+    void drop_shot() { current_.clear(); }
+
+private:
+    struct Hash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }
+    };
+    std::unordered_map<std::string, std::uint32_t, Hash, std::equal_to<>> index_;
+    std::vector<std::uint32_t> expected_;  // column at each position of the last shot
+    std::vector<std::uint32_t> current_;
+    std::string key_;
+};
+
+}  // namespace brevant::reader

@@ -1,0 +1,111 @@
+#pragma once
+// Cuts a byte stream, fed in chunks split anywhere, into lines ended by LF,
+// CR or CRLF. A line never ends in its terminator; the last line of the
+// stream may have none.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace brevant::reader {
+
+// Sink: void line(std::string_view text, std::uint64_t number);
+//       void overlong(std::uint64_t number);  // once, as soon as the line outgrows the bound
+class LineSplitter {
+public:
+    explicit LineSplitter(std::size_t max_line_bytes) : max_line_bytes_(max_line_bytes) {}
+
+    template <class Sink>
+    void feed(std::string_view chunk, Sink& sink) {
+        const char* p = chunk.data();
+        const char* end = p + chunk.size();
+        if (after_cr_ && p != end) {
+            after_cr_ = false;
+            if (*p == '\n') ++p;
+        }
+        // Lines mostly end in LF; CR is looked for once per chunk and again
+        // only after each one found.
+        const char* next_cr = find(p, end, '\r');
+        while (p != end) {
+            const char* eol = find(p, end, '\n');
+            if (next_cr < eol) {
+                eol = next_cr;
+                next_cr = nullptr;
+            }
+            if (eol == end) {
+                keep_partial(std::string_view(p, static_cast<std::size_t>(end - p)), sink);
+                return;
+            }
+            std::string_view piece(p, static_cast<std::size_t>(eol - p));
+            if (skipping_) {
+                skipping_ = false;
+            } else if (carry_.empty()) {
+                if (piece.size() > max_line_bytes_) {
+                    sink.overlong(number_ + 1);
+                } else {
+                    sink.line(piece, number_ + 1);
+                }
+            } else {
+                keep_partial(piece, sink);
+                if (skipping_) {
+                    skipping_ = false;
+                } else {
+                    sink.line(carry_, number_ + 1);
+                }
+                carry_.clear();
+            }
+            ++number_;
+            p = eol + 1;
+            if (!next_cr) {
+                if (p == end) {
+                    after_cr_ = true;
+                } else if (*p == '\n') {
+                    ++p;
+                }
+                next_cr = find(p, end, '\r');
+            }
+        }
+    }
+
+    // The end of the stream: a last line without a terminator is still a line.
+    template <class Sink>
+    void finish(Sink& sink) {
+        if (!carry_.empty() && !skipping_) {
+            ++number_;
+            sink.line(carry_, number_);
+        }
+        carry_.clear();
+        skipping_ = false;
+    }
+
+    std::uint64_t lines_ended() const noexcept { return number_; }
+
+private:
+    static const char* find(const char* p, const char* end, char c) noexcept {
+        const void* found = std::memchr(p, c, static_cast<std::size_t>(end - p));
+        return found ? static_cast<const char*>(found) : end;
+    }
+
+    template <class Sink>
+    void keep_partial(std::string_view piece, Sink& sink) {
+        if (skipping_) return;
+        if (piece.size() > max_line_bytes_ - carry_.size()) {
+            carry_.clear();
+            carry_.shrink_to_fit();
+            skipping_ = true;
+            sink.overlong(number_ + 1);
+            return;
+        }
+        carry_.append(piece);
+    }
+
+    std::size_t max_line_bytes_;
+    std::string carry_;
+    std::uint64_t number_ = 0;  // lines ended so far
+    bool after_cr_ = false;
+    bool skipping_ = false;  // inside an overlong line, already reported
+};
+
+}  // namespace brevant::reader

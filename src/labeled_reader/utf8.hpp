@@ -1,0 +1,42 @@
+#pragma once
+// Well-formed UTF-8, exactly as a strict decoder takes it (no surrogates,
+// no overlong forms, nothing past U+10FFFF), so text that passes here always
+// becomes a Python str.
+
+#include <string_view>
+
+namespace brevant::reader {
+
+inline bool is_utf8(std::string_view text) noexcept {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p != end) {
+        unsigned lead = *p;
+        if (lead < 0x80) {
+            ++p;
+            continue;
+        }
+        int tail;
+        unsigned low = 0x80, high = 0xBF;  // the bounds of the first continuation byte
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            tail = 1;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            tail = 2;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            tail = 3;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        } else {
+            return false;
+        }
+        if (end - p <= tail || p[1] < low || p[1] > high) return false;
+        for (int i = 2; i <= tail; ++i)
+            if (p[i] < 0x80 || p[i] > 0xBF) return false;
+        p += tail + 1;
+    }
+    return true;
+}
+
+}  // namespace brevant::reader

@@ -1,0 +1,114 @@
+#include "labeled_reader/value_parse.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+#include "labeled_reader/record.hpp"
+
+namespace brevant::reader {
+namespace {
+
+bool is_digit(char c) noexcept { return c >= '0' && c <= '9'; }
+
+bool all_digits(std::string_view text) noexcept {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (!is_digit(c)) return false;
+    return true;
+}
+
+// from_chars leaves the value alone on overflow and underflow; strtod gives
+// the infinity or the zero (or subnormal) the text rounds to.
+double out_of_range_value(std::string_view text) {
+    std::string copy(text);
+    return std::strtod(copy.c_str(), nullptr);
+}
+
+std::optional<double> parse_real(std::string_view text) noexcept {
+    bool negative = false;
+    std::string_view body = text;
+    if (!body.empty() && (body[0] == '+' || body[0] == '-')) {
+        negative = body[0] == '-';
+        body.remove_prefix(1);
+    }
+    if (body.empty() || body[0] == '+' || body[0] == '-') return std::nullopt;
+    if (equal_ignoring_case(body, "NAN")) return negative ? -std::nan("") : std::nan("");
+    if (equal_ignoring_case(body, "INF") || equal_ignoring_case(body, "INFINITY"))
+        return negative ? -HUGE_VAL : HUGE_VAL;
+    // Decimal text only: from_chars would also take "nan(...)" and the like.
+    if (!is_digit(body[0]) && body[0] != '.') return std::nullopt;
+    double value = 0;
+    auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
+    if (end != body.data() + body.size()) return std::nullopt;
+    if (ec == std::errc::result_out_of_range) {
+        try {
+            value = out_of_range_value(body);
+        } catch (...) {
+            return std::nullopt;
+        }
+    } else if (ec != std::errc()) {
+        return std::nullopt;
+    }
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+std::optional<Scalar> parse_scalar(std::string_view text, bool real_context) noexcept {
+    if (text.size() == 1 && is_digit(text[0])) return int_scalar(text[0] - '0');
+    if (equal_ignoring_case(text, "TRUE")) return bool_scalar(true);
+    if (equal_ignoring_case(text, "FALSE")) return bool_scalar(false);
+    std::string_view digits = text;
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+    if (all_digits(digits) && !(real_context && text == "-0")) {
+        std::int64_t value = 0;
+        const char* first = text[0] == '+' ? text.data() + 1 : text.data();
+        auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
+        if (ec == std::errc() && end == text.data() + text.size()) return int_scalar(value);
+        if (!real_context) return std::nullopt;
+    }
+    if (auto real = parse_real(text)) return float_scalar(*real);
+    return std::nullopt;
+}
+
+bool parse_list(std::string_view text, std::vector<Scalar>& out) {
+    if (text.size() < 2 || text.front() != '[' || text.back() != ']') return false;
+    std::string_view inside = text.substr(1, text.size() - 2);
+    std::size_t kept = out.size();
+    auto trim = [](std::string_view s) {
+        while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
+        while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+        return s;
+    };
+    if (trim(inside).empty()) return true;
+    while (true) {
+        std::size_t comma = inside.find(',');
+        std::optional<Scalar> item = parse_scalar(trim(inside.substr(0, comma)), false);
+        if (!item) {
+            out.resize(kept);
+            return false;
+        }
+        out.push_back(*item);
+        if (comma == std::string_view::npos) return true;
+        inside.remove_prefix(comma + 1);
+    }
+}
+
+std::optional<std::uint64_t> parse_count(std::string_view text) noexcept {
+    if (!all_digits(text)) return std::nullopt;
+    std::uint64_t value = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+bool is_bit_string(std::string_view text) noexcept {
+    for (char c : text)
+        if (c != '0' && c != '1') return false;
+    return true;
+}
+
+}  // namespace brevant::reader

@@ -1,0 +1,29 @@
+#pragma once
+// Value fields as numbers. A value keeps the type its spelling shows, so that
+// the formatter writes it back unchanged: "True" is a bool, "3" an int and
+// "3.0" a float, whatever the record's type. Spellings only other writers use
+// ("true", "NaN", "-INFINITY", "1e+300", "+5") read as what they mean.
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "labeled_reader/document.hpp"
+
+namespace brevant::reader {
+
+// `real_context`: the value sits in a DOUBLE record, where "-0" is the
+// float -0.0 and an integer beyond 64 bits is still a number.
+std::optional<Scalar> parse_scalar(std::string_view text, bool real_context) noexcept;
+
+// "[a, b, ...]" (the formatter's list form); appends the items to `out`.
+// Returns false, with `out` unchanged, when the text is not such a list.
+bool parse_list(std::string_view text, std::vector<Scalar>& out);
+
+// A container's element count: decimal digits only.
+std::optional<std::uint64_t> parse_count(std::string_view text) noexcept;
+
+bool is_bit_string(std::string_view text) noexcept;
+
+}  // namespace brevant::reader

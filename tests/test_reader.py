@@ -1,0 +1,303 @@
+"""Reading QIR output back: dialect documents, hostile logs, and the round trip
+through the formatter as a property."""
+
+import gc
+import io
+import os
+import subprocess
+import sys
+from collections import Counter
+from pathlib import Path
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+from brevant import LabeledParseError, LabeledReader, QirLabeledFormatter, iter_shots, read_labeled
+
+HEAD = "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.1\n"
+META = "METADATA\tentry_point\nMETADATA\tqir_profiles\tbase_profile\n"
+
+
+def doc(*lines, end="\n"):
+    return end.join(lines) + end
+
+
+WORKED_EXAMPLE = doc(
+    "HEADER\tschema_id\tlabeled", "HEADER\tschema_version\t2.1",
+    "START", "METADATA\tentry_point", "METADATA\tqir_profiles\tbase_profile",
+    "METADATA\trequired_num_qubits\t2", "METADATA\trequired_num_results\t2",
+    "OUTPUT\tRESULT\t0\tr0", "OUTPUT\tRESULT\t1\tr1", "OUTPUT\tDOUBLE\t-1.5\tenergy",
+    "OUTPUT\tARRAY\t[3, 4]\tcounts", "END\t0",
+    "START", "OUTPUT\tRESULT\t1\tr0", "OUTPUT\tRESULT\t1\tr1", "OUTPUT\tBOOL\ttrue\tok",
+    "OUTPUT\tRESULT_ARRAY\t101\tbits", "END\t0",
+)  # fmt: skip
+SPELLINGS = ["nan", "NaN", "NAN", "inf", "-INFINITY", "1e+300", "4.94066e-324", "-0", "3",
+             f"{1e302:f}", f"{5e-324:.330f}", "-0.5e3", "+2.5"]  # fmt: skip
+SPELLED = [float("nan")] * 3 + [float("inf"), float("-inf"), 1e300, 5e-324, -0.0, 3,
+                                1e302, 5e-324, -500.0, 2.5]  # fmt: skip
+
+# (name, document, shots as (label, value) pairs, exit codes, schema, version, attributes)
+DIALECTS = [
+    ("our own output", WORKED_EXAMPLE,
+     [[("r0", 0), ("r1", 1), ("energy", -1.5), ("counts", [3, 4])],
+      [("r0", 1), ("r1", 1), ("ok", True), ("bits", [1, 0, 1])]], [0, 0], "labeled", "2.1",
+     {"entry_point": None, "qir_profiles": "base_profile", "required_num_qubits": "2",
+      "required_num_results": "2"}),
+    ("labeled, nested containers", HEAD + doc(
+        "START", "METADATA\tentry_point", "METADATA\toutput_labeling_schema\tlabeled",
+        "OUTPUT\tARRAY\t2\t0_a", "OUTPUT\tTUPLE\t2\t1_a0t", "OUTPUT\tINT\t42\t2_a0t0i",
+        "OUTPUT\tRESULT\t0\t3_a0t1r", "OUTPUT\tTUPLE\t2\t4_a1t", "OUTPUT\tINT\t33\t5_a1t0i",
+        "OUTPUT\tRESULT\t1\t6_a1t1r", "OUTPUT\tARRAY\t0\tnone", "END\t0"),
+     [[("0_a", [[42, 0], [33, 1]]), ("none", [])]], [0], "labeled", "2.1",
+     {"entry_point": None, "output_labeling_schema": "labeled"}),
+    ("ordered, three fields", doc(
+        "HEADER\tschema_id\tordered", "HEADER\tschema_version\t2.0", "START",
+        "OUTPUT\tARRAY\t2", "OUTPUT\tRESULT\t1", "OUTPUT\tRESULT\t0", "OUTPUT\tDOUBLE\t0.42",
+        "OUTPUT\tRESULT_ARRAY\t1011", "END\t0", "START", "OUTPUT\tARRAY\t2", "OUTPUT\tRESULT\t0",
+        "OUTPUT\tRESULT\t0", "OUTPUT\tDOUBLE\t0.25", "OUTPUT\tRESULT_ARRAY\t0100", "END\t0"),
+     [[(None, [1, 0]), (None, 0.42), (None, [1, 0, 1, 1])],
+      [(None, [0, 0]), (None, 0.25), (None, [0, 1, 0, 0])]], [0, 0], "ordered", "2.0", {}),
+    ("version 1.0, schema_name, lower-case literals", doc(
+        "HEADER\tschema_name\tordered", "HEADER\tschema_version\t1.0", "start",
+        "output\tresult\t1", "Output\tBool\tTrue", "end\t0"),
+     [[(None, 1), (None, True)]], [0], "ordered", "1.0", {}),
+    ("no HEADER, METADATA in every shot", doc(
+        "START", "METADATA\toutput_labeling_schema\tlabeled", "METADATA\tentry_point",
+        "METADATA\trequired_num_qubits\t1", "OUTPUT\tRESULT\t1\tr", "END\t0",
+        "START", "METADATA\trequired_num_qubits\t1", "METADATA\tentry_point",
+        "METADATA\toutput_labeling_schema\tlabeled", "OUTPUT\tRESULT\t0\tr", "END\t0"),
+     [[("r", 1)], [("r", 0)]], [0, 0], "labeled", None,
+     {"output_labeling_schema": "labeled", "entry_point": None, "required_num_qubits": "1"}),
+    ("doubles in every spelling, true/True, non-zero END", HEAD + doc(
+        "START", *(f"OUTPUT\tDOUBLE\t{s}\td{i}" for i, s in enumerate(SPELLINGS)),
+        "OUTPUT\tBOOL\ttrue\tb", "OUTPUT\tBOOL\tFalse\tc", "OUTPUT\tRESULT\tTrue\tr", "END\t3"),
+     [[(f"d{i}", v) for i, v in enumerate(SPELLED)] + [("b", True), ("c", False), ("r", True)]],
+     [3], "labeled", "2.1", {}),
+    ("CRLF, no final newline", doc(HEAD.rstrip("\n"), "START", META.rstrip("\n"),
+                                   "OUTPUT\tINT\t-7\ti", "END\t0", end="\r\n")[:-2],
+     [[("i", -7)]], [0], "labeled", "2.1", {"entry_point": None, "qir_profiles": "base_profile"}),
+    ("CR only, a TAB in a label", doc("START", "OUTPUT\tINT\t1\ta\tb", "END\t0", end="\r"),
+     [[("a\tb", 1)]], [0], "labeled", None, {}),
+]  # fmt: skip
+
+RAW = {"RESULT": "RESULT", "INT": "INT", "BOOL": "BOOL", "DOUBLE": "FLOAT",
+       "RESULT_ARRAY": "RESULT_ARRAY", "ARRAY": "QIRARRAY", "TUPLE": "QIRTUPLE"}  # fmt: skip
+
+
+def labels_and_values(shots):
+    """Shots with each key cut to its label, None for the ordered schema's empty one."""
+    return [[(key.split(":", 2)[2] or None, value) for key, value in shot] for shot in shots]
+
+
+@pytest.mark.parametrize(
+    "text, shots, exit_codes, schema, version, attributes",
+    [case[1:] for case in DIALECTS],
+    ids=[case[0] for case in DIALECTS],
+)
+def test_dialect_documents_read(text, shots, exit_codes, schema, version, attributes):
+    result = read_labeled(text)
+    # repr tells nan from nan and -0.0 from 0.0, and 3 from 3.0.
+    assert repr(labels_and_values(result.shots())) == repr(shots)
+    assert (result.exit_codes, result.schema, result.version) == (exit_codes, schema, version)
+    assert result.attributes == attributes
+    assert len(result) == len(shots)
+    for reread in (read_labeled(text.encode()), read_labeled(io.StringIO(text))):
+        assert repr(reread.shots()) == repr(result.shots())
+    # Raw type names round the key: the formatter's input form.
+    assert all(k.split(":")[1] in RAW.values() for s in result.shots() for k, _ in s)
+
+
+def test_counts_memory_and_columns_of_our_own_output():
+    result = read_labeled(WORKED_EXAMPLE)
+    first, second = result.shots()
+    assert first[0][0] is second[0][0]  # one str per label, shared by every shot
+    assert result.memory() == ["01", "11101"]
+    assert result.counts() == {"01": 1, "11101": 1}
+    assert result.counts(labels=["r1", "r0"]) == {"10": 1, "11": 1}
+    assert result.memory(labels=["r1", "r0"]) == ["10", "11"]
+    assert result.columns() == {
+        "r0": [0, 1], "r1": [1, 1], "energy": [-1.5, None], "counts": [[3, 4], None],
+        "ok": [None, True], "bits": [None, [1, 0, 1]],
+    }  # fmt: skip
+    with pytest.raises(LabeledParseError, match="no RESULT labeled 'bits'"):
+        result.counts(labels=["bits"])
+    # Past 64 bits a shot's outcome is kept as text instead of packed.
+    wide = read_labeled(doc("START", f"OUTPUT\tRESULT_ARRAY\t{'10' * 35}\tw", "OUTPUT\tRESULT\t1\tr", "END\t0") * 2)
+    assert wide.counts() == {"10" * 35 + "1": 2}
+    assert wide.memory(labels=["r", "w"]) == ["1" + "10" * 35] * 2
+
+
+BIG = 16 << 20
+
+# Hostile and malformed logs: (document, line, column, message)
+BROKEN = [
+    (HEAD + "START\nOUTPUT\tARRAY\t4294967295\ta\n", 4, 14, "a container of 4294967295 elements"),
+    ("START\nOUTPUT\tTUPLE\t3\ta\nOUTPUT\tRESULT\t0\tb\nEND\t0\n", 4, 1,
+     "TUPLE at line 2 misses elements: the shot ends first"),
+    ("START\nOUTPUT\tARRAY\t99999999999999999999\ta\n", 2, 14,
+     "ARRAY value '99999999999999999999' is not a number or a bool"),
+    ("START\nOUTPUT\tRESULT_ARRAY\t102\tb\nEND\t0\n", 2, 21, "RESULT_ARRAY value '102' is not a string of bits"),
+    ("START\nOUTPUT\tINT\t1.5x\ti\nEND\t0\n", 2, 12, "INT value '1.5x' is not a number or a bool"),
+    ("START\nOUTPUT\tCOMPLEX\t1\tc\nEND\t0\n", 2, 8, "unknown output type 'COMPLEX'"),
+    ("OUTPUT\tRESULT\t0\tr\n", 1, 1, "OUTPUT outside a shot"),
+    ("START\nEND\tzero\n", 2, 5, "exit code 'zero' is not an integer"),
+    ("START\nSTART\n", 2, 1, "START inside the shot started at line 1"),
+    ("START\nOUTPUT\tINT\t1\ti\n", 2, 1, "the document ends inside the shot started at line 1"),
+    ("START\nEND\t0\nbogus\x01line\n", 3, 1, "unknown record kind 'bogus\\x01line'"),
+    (b"START\nOUTPUT\tINT\t1\ta\xed\xa0\x80\n", 2, 14, "label 'a\\xed\\xa0\\x80' is not UTF-8 text"),
+    (b"METADATA\tkey\t\xc0\xaf\n", 1, 14, "'\\xc0\\xaf' is not UTF-8 text"),
+    ("START\n" + "x" * (BIG + 1) + "\nEND\t0\n", 2, BIG + 1, f"line longer than {BIG} bytes"),
+    ("START\n" + "OUTPUT\tARRAY\t1\t\n" * 300 + "OUTPUT\tINT\t1\t\nEND\t0\n", 258, 14,
+     "containers nested more than 256 deep"),
+    ("START\n" + "".join(f"OUTPUT\tRESULT\t0\t{i}\n" for i in range((1 << 20) + 1)), (1 << 20) + 2, 17,
+     f"more than {1 << 20} distinct labels"),
+]  # fmt: skip
+
+
+@pytest.mark.parametrize("text, line, column, message", BROKEN, ids=range(len(BROKEN)))
+def test_broken_documents_fail_at_their_line(text, line, column, message):
+    with pytest.raises(LabeledParseError) as raised:
+        read_labeled(text)
+    error = raised.value
+    assert isinstance(error, ValueError)
+    assert (error.line, error.column) == (line, column)
+    assert str(error) == f"line {line}, column {column}: {message}"
+
+
+# Surrogates encoded anyway ("surrogatepass") are the near misses.
+utf8ish = st.one_of(st.binary(max_size=6), st.text(max_size=3).map(lambda t: t.encode("utf-8", "surrogatepass")))
+
+
+@given(utf8ish.map(lambda b: b.translate(None, b"\t\r\n")))
+def test_labels_are_taken_exactly_when_they_are_utf8(tag):
+    text = b"START\nOUTPUT\tINT\t1\t" + tag + b"\nEND\t0\n"
+    try:
+        expected = [[("USER:INT:" + tag.decode(), 1)]]
+    except UnicodeDecodeError:
+        with pytest.raises(LabeledParseError, match="is not UTF-8 text"):
+            read_labeled(text)
+    else:
+        assert read_labeled(text).shots() == expected
+
+
+@pytest.mark.parametrize("kind", ["str", "bytes", "bytearray", "path", "binary file", "text file", "BOM"])
+def test_every_kind_of_source_reads_alike(kind, tmp_path):
+    path = tmp_path / "doc.txt"
+    path.write_bytes((b"\xef\xbb\xbf" if kind == "BOM" else b"") + WORKED_EXAMPLE.encode())
+    sources = {"str": lambda: WORKED_EXAMPLE, "bytes": path.read_bytes, "BOM": path.read_bytes,
+               "bytearray": lambda: bytearray(path.read_bytes()), "path": lambda: path,
+               "binary file": lambda: open(path, "rb"), "text file": lambda: open(path)}  # fmt: skip
+    expected = read_labeled(WORKED_EXAMPLE).shots()
+    assert read_labeled(sources[kind]()).shots() == list(iter_shots(sources[kind]())) == expected
+
+
+def test_wrong_sources_and_modes_fail_at_the_call():
+    with pytest.raises(TypeError, match="not 'int'"):
+        iter_shots(3)
+    with pytest.raises(ValueError, match="errors must be 'raise' or 'collect'"):
+        iter_shots("", errors="ignore")
+
+
+def test_collecting_keeps_every_complete_shot():
+    text = doc("START", "OUTPUT\tRESULT\t1\ta", "END\t0", "START", "OUTPUT\tRESULT\tx\ta",
+               "OUTPUT\tRESULT\t0\ta", "END\t0", "START", "OUTPUT\tRESULT\t0\ta", "END\t7", "START")  # fmt: skip
+    result = read_labeled(text, errors="collect")
+    assert result.memory() == ["1", "0"] and result.exit_codes == [0, 7]
+    assert [(p.line, p.column) for p in result.problems] == [(5, 15), (11, 1)]
+    assert list(iter_shots(text, errors="collect")) == result.shots()
+    with pytest.raises(LabeledParseError):
+        list(iter_shots(text))
+    reader = LabeledReader()
+    with pytest.raises(LabeledParseError, match="^line 5, column 15: "):
+        reader.feed(text)
+    with pytest.raises(LabeledParseError, match="^line 5, column 15: "):  # and stays failed
+        reader.close()
+
+
+# Result sets the formatter writes, with labels free of TAB, CR and LF.
+tags = st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\t\r\n"), max_size=4)
+scalars = st.one_of(st.booleans(), st.integers(-(2**63), 2**63 - 1), st.floats(), st.sampled_from([0, 1]))
+# A non-negative int in an ARRAY or TUPLE record reads as an element count.
+container_values = st.one_of(
+    st.lists(scalars, max_size=3), scalars.filter(lambda v: not (type(v) is int and v >= 0))
+)
+bits = st.sampled_from([0, 1, True, False])
+entry_values = {
+    "RESULT": bits, "INT": scalars, "UINT": scalars, "BOOL": scalars, "FLOAT": scalars,
+    "RESULT_ARRAY": st.lists(bits, max_size=4), "QIRARRAY": container_values,
+    "QIRTUPLE": container_values, "NOTATYPE": scalars,
+}  # fmt: skip
+entries = st.sampled_from(sorted(entry_values)).flatmap(
+    lambda raw: st.tuples(tags.map(lambda tag: f"USER:{raw}:{tag}"), entry_values[raw])
+)
+result_sets = st.lists(st.lists(entries, max_size=5), max_size=4)
+attribute_sets = st.dictionaries(
+    st.sampled_from(["qir_profiles", "required_num_qubits", "other"]),
+    st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\r\n"), max_size=3),
+)
+
+
+@settings(max_examples=300, deadline=None)
+@given(results=result_sets, attributes=attribute_sets, data=st.data())
+def test_round_trip_through_the_formatter(results, attributes, data):
+    formatter = QirLabeledFormatter()
+    text = formatter.qir_labeled_output(results, attributes)
+    result = read_labeled(text)
+    shots = result.shots()
+    assert formatter.qir_labeled_output(shots, result.attributes) == text
+
+    encoded = text.encode()
+    cuts = sorted(data.draw(st.lists(st.integers(0, len(encoded)), max_size=6)))
+    pushed, reader = [], LabeledReader()
+    for start, stop in zip([0, *cuts], [*cuts, len(encoded)]):
+        pushed += reader.feed(encoded[start:stop])
+    # repr, since nan != nan
+    assert repr(pushed) == repr(shots) == repr(reader.close().shots())
+    assert repr(list(iter_shots(io.BytesIO(encoded)))) == repr(shots)
+
+    memory = ["".join(str(int(b)) for key, v in shot if key.startswith(("USER:RESULT:", "USER:RESULT_ARRAY:"))
+                      for b in (v if isinstance(v, list) else [v])) for shot in shots]  # fmt: skip
+    assert result.memory() == memory and result.counts() == Counter(memory)
+
+
+def test_reading_leaves_no_memory_behind():
+    def read_every_way():
+        result = read_labeled(WORKED_EXAMPLE, errors="collect")
+        result.shots(), result.counts(), result.memory(["r0"]), result.columns(), result.problems
+        list(iter_shots(WORKED_EXAMPLE.encode()))
+        reader = LabeledReader()
+        reader.feed(WORKED_EXAMPLE[:50]), reader.feed(WORKED_EXAMPLE[50:]), reader.close()
+        read_labeled("START\nbogus\n", errors="collect").problems
+        for failing in (lambda: read_labeled("START\nbogus\n"), lambda: result.counts(["bits"])):
+            with pytest.raises(LabeledParseError):
+                failing()
+
+    for _ in range(100):
+        read_every_way()
+    gc.collect()
+    before = sys.getallocatedblocks()
+    for _ in range(1000):
+        read_every_way()
+    gc.collect()
+    assert sys.getallocatedblocks() - before < 100
+
+
+def test_stub_agrees_with_the_runtime(tmp_path):
+    pytest.importorskip("mypy")
+    env = {**os.environ, "MYPYPATH": str(Path(__file__).resolve().parent.parent / "python"),
+           "MYPY_CACHE_DIR": str(tmp_path)}  # fmt: skip
+    done = subprocess.run([sys.executable, "-m", "mypy.stubtest", "brevant._reader"],
+                          env=env, cwd=tmp_path, capture_output=True, text=True)  # fmt: skip
+    assert done.returncode == 0, done.stdout + done.stderr
+
+
+@pytest.mark.parametrize("workload", ["measure", "floats", "mixed"])
+def test_the_benchmark_yardstick_reads_what_the_reader_reads(workload):
+    sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "bench"))
+    import pure_reader
+    from workloads import ATTRIBUTES, WORKLOADS
+
+    text = QirLabeledFormatter().qir_labeled_output(WORKLOADS[workload](20, seed=3), ATTRIBUTES)
+    assert pure_reader.read_shots(text) == read_labeled(text).shots()
+    assert pure_reader.counts(text) == read_labeled(text).counts()
