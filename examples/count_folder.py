@@ -15,11 +15,18 @@ from concurrent.futures import ProcessPoolExecutor
 from functools import partial
 from pathlib import Path
 
-from brevant import read_labeled
+from brevant import LabeledParseError, read_labeled
+
+
+class Unreadable(Exception):
+    """A file that could not be counted, named; it travels back from a worker intact."""
 
 
 def count_file(path: Path, labels: list[str] | None) -> Counter[str]:
-    return Counter(read_labeled(path).counts(labels))
+    try:
+        return Counter(read_labeled(path).counts(labels))
+    except (OSError, LabeledParseError) as exc:
+        raise Unreadable(f"{path}: {exc}") from None
 
 
 def count_folder(folder: Path, pattern: str, labels: list[str] | None) -> Counter[str]:
@@ -37,7 +44,13 @@ def main() -> None:
     parser.add_argument("--pattern", default="*.txt", help="which files to count (default: *.txt)")
     parser.add_argument("--labels", type=lambda text: text.split(","), help="bits to count, in order")
     args = parser.parse_args()
-    print(json.dumps(dict(count_folder(args.folder, args.pattern, args.labels).most_common()), indent=1))
+    if not any(args.folder.glob(args.pattern)):
+        parser.error(f"no file in {str(args.folder)!r} matches {args.pattern!r}")
+    try:
+        total = count_folder(args.folder, args.pattern, args.labels)
+    except Unreadable as exc:
+        parser.exit(2, f"{parser.prog}: error: {exc}\n")
+    print(json.dumps(dict(total.most_common()), indent=1))
 
 
 if __name__ == "__main__":

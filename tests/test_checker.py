@@ -236,7 +236,7 @@ BAD_REPORT = [
     ],
 )
 def test_check_command(args, stdin, status, out, err, tmp_path, monkeypatch, capsys):
-    from brevant.read_cli import check_main
+    from brevant.check_cli import main as check_main
 
     (tmp_path / "good.txt").write_text(GOOD)
     (tmp_path / "bad.txt").write_bytes(BAD.encode())
