@@ -29,7 +29,8 @@ order, the first record leftmost; --labels keeps those records only, in the
 order given.
 
 exit status:
-  0    success, also when --errors collect left shots out (named on stderr)
+  0    success, also when --errors collect left shots out (--counts and
+       --memory name each on stderr; the JSON Lines stream passes over them)
   1    the output could not be written
   2    bad usage or unreadable input, as FILE:LINE:COLUMN: message on stderr;
        -o FILE is then left as it was
