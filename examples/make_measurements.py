@@ -6,6 +6,10 @@ flips each bit with a small probability, so a few shots disagree. Seeded, so
 re-running it reproduces the committed file exactly.
 
     python examples/make_measurements.py [SHOTS]
+
+measurements.txt beside it is the same shots as labeled output, for the readers to read:
+
+    brevant-labeled examples/measurements.jsonl -o examples/measurements.txt
 """
 
 import json

@@ -223,26 +223,40 @@ BAD_REPORT = [
 ]
 
 
+UNREADABLE = H + shot("OUTPUT\tRESULT\t1\tr") + shot("OUTPUT\tRESULT\tx\tr") + shot("OUTPUT\tRESULT\t0\tr")
+NOT_A_NUMBER = "unreadable.txt:7:15: RESULT value 'x' is not a number or a bool"
+
+
 @pytest.mark.parametrize(
-    "args, stdin, status, out, err",
+    "command, args, stdin, status, out, err",
     [
-        (["good.txt"], "", 0, [], ""),
-        (["-q", "good.txt", "bad.txt"], "", 1, [], ""),
-        (["good.txt", "bad.txt"], "", 1, BAD_REPORT, ""),
-        (["--schema-version", "2.0"], GOOD, 1,
+        ("check", ["good.txt"], "", 0, [], ""),
+        ("check", ["-q", "good.txt", "bad.txt"], "", 1, [], ""),
+        ("check", ["good.txt", "bad.txt"], "", 1, BAD_REPORT, ""),
+        ("check", ["--schema-version", "2.0"], GOOD, 1,
          ["<stdin>:2: version-mismatch: document declares schema version '2.1', checked against 2.0"], ""),
-        (["bad.txt", "missing.txt", "good.txt"], "", 2, BAD_REPORT, "brevant-check: error: cannot read 'missing.txt'"),
-        (["."], "", 2, [], "brevant-check: error: cannot read '.'"),
+        ("check", ["bad.txt", "missing.txt", "good.txt"], "", 2, BAD_REPORT, "brevant-check: error: cannot read 'missing.txt'"),
+        ("check", ["."], "", 2, [], "brevant-check: error: cannot read '.'"),
+        ("read", ["bad.txt"], "", 0, ['[["USER:RESULT:r", 2], ["USER:INT:t\\tab", 1]]'], ""),
+        ("read", ["--counts"], GOOD + GOOD, 0, ['{"1": 2}'], ""),
+        ("read", ["--memory", "--labels", "r"], GOOD, 0, ["1"], ""),
+        ("read", ["unreadable.txt"], "", 2, [], f"brevant-read: error: {NOT_A_NUMBER}\n"),
+        ("read", ["--errors", "collect", "unreadable.txt"], "", 0, ['[["USER:RESULT:r", 1]]', '[["USER:RESULT:r", 0]]'], ""),
+        ("read", ["--errors", "collect", "--counts", "unreadable.txt"], "", 0, ['{"0": 1, "1": 1}'], f"brevant-read: warning: {NOT_A_NUMBER}\n"),
+        ("read", ["--memory", "--labels", "s", "good.txt"], "", 2, [],
+         "brevant-read: error: good.txt:3:1: the shot started here has no RESULT labeled 's'\n"),
+        ("read", ["."], "", 2, [], "brevant-read: error: cannot read '.'"),
     ],
 )
-def test_check_command(args, stdin, status, out, err, tmp_path, monkeypatch, capsys):
-    from brevant.read_cli import check_main
+def test_commands(command, args, stdin, status, out, err, tmp_path, monkeypatch, capsys):
+    from brevant import check_cli, read_cli
 
     (tmp_path / "good.txt").write_text(GOOD)
     (tmp_path / "bad.txt").write_bytes(BAD.encode())
+    (tmp_path / "unreadable.txt").write_text(UNREADABLE)
     monkeypatch.chdir(tmp_path)
     monkeypatch.setattr("sys.stdin", io.TextIOWrapper(io.BytesIO(stdin.encode())))
-    assert check_main(args) == status
+    assert {"check": check_cli, "read": read_cli}[command].main(args) == status
     captured = capsys.readouterr()
     assert captured.out.splitlines() == out
     assert captured.err.startswith(err) and captured.err.count("\n") == bool(err)

@@ -15,6 +15,7 @@ import subprocess
 import sys
 import termios
 import time
+from collections import Counter
 from pathlib import Path
 
 import pytest
@@ -487,21 +488,46 @@ def child_streams(kind):
     return {"stdout": writer}
 
 
+READ = [Path(sys.executable).with_name("brevant-read")]
+CHECK = [Path(sys.executable).with_name("brevant-check")]
+MEASUREMENTS = EXAMPLES / "measurements.txt"
+
+
 @pytest.mark.parametrize(
-    "kind, args, status, errors",
+    "kind, command, status, errors",
     [
-        pytest.param(0, [], 2, ["brevant-labeled: error: cannot read standard input: it is closed"], id="stdin-closed"),
-        pytest.param(1, [WORKED_PATH], 1, ["brevant-labeled: error: cannot write standard output: it is closed"], id="stdout-closed"),
-        pytest.param(2, [WORKED_PATH, "-a", "unread=1"], 2, [], id="stderr-closed"),
-        pytest.param("no-reader", [WORKED_PATH], 141, [], id="no-reader-document"),
-        pytest.param("no-reader", [EXAMPLES / "measurements.jsonl"], 141, [], id="no-reader-jsonl"),
+        pytest.param(0, MODULE, 2, ["brevant-labeled: error: cannot read standard input: it is closed"], id="stdin-closed"),
+        pytest.param(1, [*MODULE, WORKED_PATH], 1, ["brevant-labeled: error: cannot write standard output: it is closed"], id="stdout-closed"),
+        pytest.param(2, [*MODULE, WORKED_PATH, "-a", "unread=1"], 2, [], id="stderr-closed"),
+        pytest.param("no-reader", [*MODULE, WORKED_PATH], 141, [], id="no-reader-document"),
+        pytest.param("no-reader", [*MODULE, EXAMPLES / "measurements.jsonl"], 141, [], id="no-reader-jsonl"),
+        pytest.param(0, READ, 2, ["brevant-read: error: cannot read standard input: it is closed"], id="read-stdin-closed"),
+        pytest.param(1, [*READ, "--counts", MEASUREMENTS], 1, ["brevant-read: error: cannot write standard output: it is closed"], id="read-stdout-closed"),
+        pytest.param("no-reader", [*READ, MEASUREMENTS], 141, [], id="read-no-reader"),
+        pytest.param(1, [*CHECK, MEASUREMENTS], 2, ["brevant-check: error: cannot write standard output: it is closed"], id="check-stdout-closed"),
+        pytest.param("no-reader", [*CHECK, WORKED_PATH], 141, [], id="check-no-reader"),
     ],
 )
-def test_standard_streams(kind, args, status, errors):
+def test_standard_streams(kind, command, status, errors):
     streams = {"stdin": subprocess.DEVNULL, "stdout": subprocess.PIPE, **child_streams(kind)}
-    proc = subprocess.run([*MODULE, *args], stderr=subprocess.PIPE, timeout=60, **streams)
+    proc = subprocess.run(command, stderr=subprocess.PIPE, timeout=60, **streams)
     assert (proc.returncode, stderr_lines(proc)) == (status, errors)
     assert not proc.stdout  # least of all a message meant for standard error
+
+
+def test_read_back_and_written_again_is_the_same_document():
+    written = run(EXAMPLES / "measurements.jsonl").stdout
+    shots = subprocess.run([*READ, MEASUREMENTS], capture_output=True, check=True, timeout=60).stdout
+    assert run("--jsonl", stdin=shots).stdout == written == MEASUREMENTS.read_bytes()
+
+
+def test_count_folder_sums_the_counts_of_each_file(tmp_path):
+    (tmp_path / "a.txt").write_bytes(MEASUREMENTS.read_bytes())
+    first_shots = (EXAMPLES / "measurements.jsonl").read_bytes().splitlines(keepends=True)[:40]
+    (tmp_path / "b.txt").write_bytes(run("--jsonl", stdin=b"".join(first_shots)).stdout)
+    proc = subprocess.run([sys.executable, EXAMPLES / "count_folder.py", tmp_path], capture_output=True, check=True, timeout=120)
+    each = [brevant.read_labeled(path).counts() for path in (tmp_path / "a.txt", tmp_path / "b.txt")]
+    assert json.loads(proc.stdout) == Counter(each[0]) + Counter(each[1])
 
 
 def test_no_input_on_a_terminal_shows_the_usage():

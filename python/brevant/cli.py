@@ -305,6 +305,20 @@ def convert_lines(
             counter.report(shot, where)
 
 
+class NamedInput:
+    """An input read in chunks, whose failure to read is told apart from one to write."""
+
+    def __init__(self, stream: BinaryIO, path: str) -> None:
+        self.stream = stream
+        self.name = "<stdin>" if path == "-" else path
+
+    def read(self, size: int = -1) -> bytes:
+        try:
+            return self.stream.read(size)
+        except OSError as exc:
+            raise InputError(f"cannot read {self.name!r}: {exc.strerror or exc}") from None
+
+
 @contextlib.contextmanager
 def open_input(path: str) -> Iterator[BinaryIO]:
     try:

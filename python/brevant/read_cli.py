@@ -1,89 +1,126 @@
-"""brevant-check: report where QIR "Labeled" output documents depart from the schema."""
+"""brevant-read: QIR output documents back to shots, counts or bit strings."""
 
 from __future__ import annotations
 
 import argparse
-import os
+import json
 import sys
+from typing import TextIO
 
 from brevant import __version__
-from brevant.checker import VERSIONS, iter_findings
-from brevant.cli import InputError, open_input
+from brevant._cli_io import BROKEN_PIPE, Refused, open_output, run
+from brevant.cli import InputError, NamedInput, open_input
+from brevant.reader import LabeledParseError, iter_shots, read_labeled
 
-CHECK_PROG = "brevant-check"
+PROG = "brevant-read"
 
-CHECK_EPILOG = f"""\
-Each departure is one line on standard output, as compilers and linters write
-them: FILE:LINE: CODE: message. The codes are stable; `pydoc brevant.checker`
-lists them.
+EPILOG = f"""\
+output:
+  (default)  one shot per line, as a JSON list of [label, value] pairs such as
+             ["USER:RESULT:r0", 1]: brevant-labeled's own input, so that
+             `{PROG} out.txt | brevant-labeled --jsonl` writes the shots
+             back (the METADATA block is not carried over: give it with -a).
+             Read one shot at a time: memory stays flat however large the input.
+  --counts   a JSON object from bit string to number of shots
+  --memory   one bit string per line, a line per shot
+
+A bit string holds a shot's RESULT values and RESULT_ARRAY bits in record
+order, the first record leftmost; --labels keeps those records only, in the
+order given.
 
 exit status:
-  0  every input conforms
-  1  some input does not
-  2  some input could not be read (said on standard error)
+  0    success, also when --errors collect left shots out (--counts and
+       --memory name each on stderr; the JSON Lines stream passes over them)
+  1    the output could not be written
+  2    bad usage or unreadable input, as FILE:LINE:COLUMN: message on stderr;
+       -o FILE is then left as it was
+  {BROKEN_PIPE}  the reader of the output went away (as in `| head`), as if killed by SIGPIPE
+  128+N  stopped by signal N (SIGINT 130, SIGHUP 129, SIGTERM 143); -o FILE is left as it was
 
 example:
-  {CHECK_PROG} results.txt
-  my-runner --shots 1000 | {CHECK_PROG} --schema-version 2.0
+  {PROG} results.txt | brevant-labeled --jsonl
+  {PROG} --counts --labels r0,r1 results.txt
+  my-runner --shots 1000 | {PROG} --memory | sort | uniq -c
 """
 
 
-def parse_check_args(argv: list[str] | None) -> argparse.Namespace:
+def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
-        prog=CHECK_PROG,
-        description='Check QIR "Labeled" output documents against the output schema.',
-        epilog=CHECK_EPILOG,
+        prog=PROG,
+        description="Read QIR output (labeled or ordered, schema 1.0 to 2.1) back into shots, counts or bit strings.",
+        epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     parser.add_argument(
-        "inputs", nargs="*", default=["-"], metavar="INPUT",
-        help="document to check; '-' or none reads standard input",
+        "input", nargs="?", default="-", help="document to read; '-' or none reads standard input"
     )
     parser.add_argument(
-        "--schema-version", default="2.1", choices=list(VERSIONS),
-        help="the schema version to check against (default: %(default)s)",
+        "-o", "--output", default="-",
+        help="write here instead of standard output; a file is replaced only if the reading succeeds",
+    )
+    form = parser.add_mutually_exclusive_group()
+    form.add_argument("--counts", action="store_true", help="number of shots per bit string, as JSON")
+    form.add_argument("--memory", action="store_true", help="each shot's bit string, a line per shot")
+    parser.add_argument(
+        "--labels", type=lambda text: text.split(","), metavar="L1,L2,...",
+        help="with --counts or --memory: the bits to take, in this order",
     )
     parser.add_argument(
-        "-q", "--quiet", action="store_true",
-        help="print nothing; stop reading an input at its first departure",
+        "--errors", choices=["raise", "collect"], default="raise",
+        help="'collect' leaves out the shots that cannot be read instead of stopping (default: %(default)s)",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
-    return parser.parse_args(argv)
+    args = parser.parse_args(argv)
+    if args.labels is not None and not (args.counts or args.memory):
+        parser.error("--labels needs --counts or --memory")
+    if args.input == "-" and sys.stdin is not None and sys.stdin.isatty():
+        parser.error("no input: name a file, or pipe the input in")
+    return args
 
 
-def check_input(path: str, version: str, quiet: bool) -> bool:
-    """Whether the input conforms; its findings are printed unless `quiet`."""
-    name = "<stdin>" if path == "-" else path
-    conforms = True
-    with open_input(path) as stream:
-        try:
-            for finding in iter_findings(stream, version=version):
-                conforms = False
-                if quiet:
-                    break
-                print(f"{name}:{finding.line}: {finding.code}: {finding.message}")
-        except BrokenPipeError:
-            raise
-        except OSError as exc:
-            raise InputError(f"cannot read {path!r}: {exc.strerror or exc}") from None
-    return conforms
+def write_shots(source: NamedInput, errors: str, out: TextIO) -> None:
+    for shot in iter_shots(source, errors=errors):
+        out.write(json.dumps(shot) + "\n")
 
 
-def check_main(argv: list[str] | None = None) -> int:
-    args = parse_check_args(argv)
-    status = 0
+def write_bits(source: NamedInput, args: argparse.Namespace, out: TextIO) -> None:
+    result = read_labeled(source, errors=args.errors)
+    for problem in result.problems:
+        print(f"{PROG}: warning: {located(source.name, problem)}", file=sys.stderr)
+    if args.counts:
+        out.write(json.dumps(result.counts(args.labels), sort_keys=True) + "\n")
+    else:
+        out.writelines(bits + "\n" for bits in result.memory(args.labels))
+
+
+def located(name: str, error: LabeledParseError) -> str:
+    reason = str(error).removeprefix(f"line {error.line}, column {error.column}: ")
+    return f"{name}:{error.line}:{error.column}: {reason}"
+
+
+def read_and_write(args: argparse.Namespace) -> int:
+    name = "<stdin>" if args.input == "-" else args.input
     try:
-        for path in args.inputs:
-            try:
-                if not check_input(path, args.schema_version, args.quiet):
-                    status = max(status, 1)
-            except InputError as exc:
-                print(f"{CHECK_PROG}: error: {exc}", file=sys.stderr)
-                status = 2
+        with open_input(args.input) as stream, open_output(args.output, stream) as out:
+            source = NamedInput(stream, args.input)
+            if args.counts or args.memory:
+                write_bits(source, args, out)
+            else:
+                write_shots(source, args.errors, out)
+    except LabeledParseError as exc:
+        print(f"{PROG}: error: {located(name, exc)}", file=sys.stderr)
+        return 2
+    except (InputError, Refused) as exc:
+        print(f"{PROG}: error: {exc}", file=sys.stderr)
+        return 2
     except BrokenPipeError:
-        # The reader went away (`| head`): as in brevant-labeled, stop quietly.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return max(status, 1)
-    except KeyboardInterrupt:
-        return 130
-    return status
+        raise  # the reader went away: run() ends such a run quietly
+    except OSError as exc:
+        target = "standard output" if args.output == "-" else repr(args.output)
+        print(f"{PROG}: error: cannot write {target}: {exc.strerror or exc}", file=sys.stderr)
+        return 1
+    return 0
+
+
+def main(argv: list[str] | None = None) -> int:
+    return run(lambda: read_and_write(parse_args(argv)))
