@@ -15,7 +15,7 @@ from concurrent.futures import ProcessPoolExecutor
 from functools import partial
 from pathlib import Path
 
-from brevant import LabeledParseError, read_labeled
+from brevant import LabeledParseError, count_labeled
 
 
 class Unreadable(Exception):
@@ -24,7 +24,7 @@ class Unreadable(Exception):
 
 def count_file(path: Path, labels: list[str] | None) -> Counter[str]:
     try:
-        return Counter(read_labeled(path).counts(labels))
+        return Counter(count_labeled(path, labels))
     except (OSError, LabeledParseError) as exc:
         raise Unreadable(f"{path}: {exc}") from None
 

@@ -240,7 +240,7 @@ NOT_A_NUMBER = "unreadable.txt:7:15: RESULT value 'x' is not a number or a bool"
         ("read", ["bad.txt"], "", 0, ['[["USER:RESULT:r", 2], ["USER:INT:t\\tab", 1]]'], ""),
         ("read", ["--counts"], GOOD + GOOD, 0, ['{"1": 2}'], ""),
         ("read", ["--memory", "--labels", "r"], GOOD, 0, ["1"], ""),
-        ("read", ["unreadable.txt"], "", 2, [], f"brevant-read: error: {NOT_A_NUMBER}\n"),
+        ("read", ["unreadable.txt"], "", 2, ['[["USER:RESULT:r", 1]]'], f"brevant-read: error: {NOT_A_NUMBER}\n"),
         ("read", ["--errors", "collect", "unreadable.txt"], "", 0, ['[["USER:RESULT:r", 1]]', '[["USER:RESULT:r", 0]]'], ""),
         ("read", ["--errors", "collect", "--counts", "unreadable.txt"], "", 0, ['{"0": 1, "1": 1}'], f"brevant-read: warning: {NOT_A_NUMBER}\n"),
         ("read", ["--memory", "--labels", "s", "good.txt"], "", 2, [],

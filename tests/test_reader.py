@@ -13,7 +13,7 @@ import pytest
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
-from brevant import LabeledParseError, LabeledReader, QirLabeledFormatter, iter_shots, read_labeled
+from brevant import LabeledParseError, LabeledReader, QirLabeledFormatter, count_labeled, iter_shots, read_labeled
 
 HEAD = "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.1\n"
 META = "METADATA\tentry_point\nMETADATA\tqir_profiles\tbase_profile\n"
@@ -122,6 +122,13 @@ def test_counts_memory_and_columns_of_our_own_output():
     }  # fmt: skip
     with pytest.raises(LabeledParseError, match="no RESULT labeled 'bits'"):
         result.counts(labels=["bits"])
+    with pytest.raises(ValueError, match="labels name 'r0' more than once"):
+        result.counts(labels=["r0", "r1", "r0"])
+    # Counted a chunk at a time, with shots split across chunks, the counts are the same.
+    many = WORKED_EXAMPLE + WORKED_EXAMPLE.replace(HEAD, "") * 40_000
+    assert len(many) > 2 * (1 << 20)
+    assert count_labeled(many) == read_labeled(many).counts() == {"01": 40_001, "11101": 40_001}
+    assert count_labeled(many.encode(), ["r1", "r0"]) == {"10": 40_001, "11": 40_001}
     # Past 64 bits a shot's outcome is kept as text instead of packed.
     wide = read_labeled(doc("START", f"OUTPUT\tRESULT_ARRAY\t{'10' * 35}\tw", "OUTPUT\tRESULT\t1\tr", "END\t0") * 2)
     assert wide.counts() == {"10" * 35 + "1": 2}
@@ -208,12 +215,14 @@ def test_collecting_keeps_every_complete_shot():
     assert result.memory() == ["1", "0"] and result.exit_codes == [0, 7]
     assert [(p.line, p.column) for p in result.problems] == [(5, 15), (11, 1)]
     assert list(iter_shots(text, errors="collect")) == result.shots()
-    with pytest.raises(LabeledParseError):
-        list(iter_shots(text))
-    reader = LabeledReader()
+    # Raising, the shots completed before the error still reach the caller first.
+    streamed = []
     with pytest.raises(LabeledParseError, match="^line 5, column 15: "):
-        reader.feed(text)
-    with pytest.raises(LabeledParseError, match="^line 5, column 15: "):  # and stays failed
+        streamed.extend(iter_shots(text))
+    assert streamed == result.shots()[:1]
+    reader = LabeledReader()
+    assert reader.feed(text) == result.shots()[:1]
+    with pytest.raises(LabeledParseError, match="^line 5, column 15: "):  # raised by the next call
         reader.close()
 
 

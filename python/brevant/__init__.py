@@ -2,7 +2,7 @@
 
 from brevant.checker import Finding, check_labeled
 from brevant.labeled_formatter import QirLabeledFormatter
-from brevant.reader import LabeledParseError, LabeledReader, LabeledResult, iter_shots, read_labeled
+from brevant.reader import LabeledParseError, LabeledReader, LabeledResult, count_labeled, iter_shots, read_labeled
 
 __all__ = [
     "Finding",
@@ -12,6 +12,7 @@ __all__ = [
     "QirLabeledFormatter",
     "__version__",
     "check_labeled",
+    "count_labeled",
     "iter_shots",
     "read_labeled",
 ]

@@ -10,7 +10,7 @@ from typing import TextIO
 from brevant import __version__
 from brevant._cli_io import BROKEN_PIPE, Refused, open_output, run
 from brevant.cli import InputError, NamedInput, open_input
-from brevant.reader import LabeledParseError, iter_shots, read_labeled
+from brevant.reader import LabeledParseError, count_labeled, iter_shots, read_labeled
 
 PROG = "brevant-read"
 
@@ -84,6 +84,10 @@ def write_shots(source: NamedInput, errors: str, out: TextIO) -> None:
 
 
 def write_bits(source: NamedInput, args: argparse.Namespace, out: TextIO) -> None:
+    if args.counts and args.errors == "raise":
+        # Counted a chunk at a time: memory stays flat however large the file.
+        out.write(json.dumps(count_labeled(source, args.labels), sort_keys=True) + "\n")
+        return
     result = read_labeled(source, errors=args.errors)
     for problem in result.problems:
         print(f"{PROG}: warning: {located(source.name, problem)}", file=sys.stderr)

@@ -26,11 +26,12 @@ Beyond those, reading fails with a `LabeledParseError` at the line.
 from __future__ import annotations
 
 import os
+from collections import Counter
 from typing import Any, Iterable, Iterator
 
 from brevant._reader import LabeledParseError, Reader
 
-__all__ = ["LabeledParseError", "LabeledReader", "LabeledResult", "iter_shots", "read_labeled"]
+__all__ = ["LabeledParseError", "LabeledReader", "LabeledResult", "count_labeled", "iter_shots", "read_labeled"]
 
 _CHUNK = 1 << 20
 _ERROR_MODES = ("raise", "collect")
@@ -107,7 +108,15 @@ class LabeledReader:
         self._reader = Reader(keep=True, collect=_collecting(errors))
 
     def feed(self, data: str | bytes | bytearray) -> list[Shot]:
-        self._reader.feed(data)
+        """The shots this chunk completed. Shots completed before an error are
+        returned first; the error is raised by the next call."""
+        try:
+            self._reader.feed(data)
+        except LabeledParseError:
+            shots = self._reader.take()
+            if not shots:
+                raise
+            return shots  # the reader raises the same error on every later call
         return self._reader.take()
 
     def close(self) -> LabeledResult:
@@ -140,11 +149,32 @@ def iter_shots(source: Any, *, errors: str = "raise") -> Iterator[Shot]:
     return _stream(reader, _chunks(source, whole=False))
 
 
-def _stream(reader: Reader, chunks: Iterator[str | bytes | bytearray]) -> Iterator[Shot]:
-    for chunk in chunks:
+def count_labeled(source: Any, labels: Iterable[str] | None = None, *, errors: str = "raise") -> dict[str, int]:
+    """`read_labeled(source).counts(labels)`, in memory bounded by a chunk and the
+    number of distinct outcomes, never the file: for files of gigabytes.
+    """
+    reader = Reader(keep=True, collect=_collecting(errors))
+    labels = _labels(labels)
+    total: Counter[str] = Counter()
+    for chunk in _chunks(source, whole=False):
         reader.feed(chunk)
-        yield from reader.take()
+        total.update(reader.counts(labels))
+        reader.discard()
     reader.close()
+    total.update(reader.counts(labels))
+    return dict(total)
+
+
+def _stream(reader: Reader, chunks: Iterator[str | bytes | bytearray]) -> Iterator[Shot]:
+    try:
+        for chunk in chunks:
+            reader.feed(chunk)
+            yield from reader.take()
+        reader.close()
+    except LabeledParseError:
+        # The shots completed before the error are the caller's: hand them over first.
+        yield from reader.take()
+        raise
     yield from reader.take()
 
 
@@ -154,8 +184,14 @@ def _collecting(errors: str) -> bool:
     return errors == "collect"
 
 
-def _labels(labels: Iterable[str] | None) -> Iterable[str] | None:
-    return [labels] if isinstance(labels, str) else labels
+def _labels(labels: Iterable[str] | None) -> list[str] | None:
+    if labels is None:
+        return None
+    chosen = [labels] if isinstance(labels, str) else list(labels)
+    if len(set(chosen)) != len(chosen):
+        twice = next(label for label in chosen if chosen.count(label) > 1)
+        raise ValueError(f"labels name {twice!r} more than once")
+    return chosen
 
 
 def _chunks(source: Any, *, whole: bool) -> Iterator[str | bytes | bytearray]:

@@ -146,6 +146,16 @@ PyObject* reader_take(PyObject* self, PyObject*) {
     });
 }
 
+// Forgets the completed shots without handing them out: a counting reader
+// needs their tallies, not their objects.
+PyObject* reader_discard(PyObject* self, PyObject*) {
+    return method(self, [&](ReaderState& state) {
+        state.reader.discard_completed();
+        state.handed_out = 0;
+        return Ref::borrow(Py_None);
+    });
+}
+
 PyObject* reader_shots(PyObject* self, PyObject*) {
     return method(self, [&](ReaderState& state) {
         return state.objects.shots(state.reader.document(), 0, state.reader.document().shots.size());
@@ -185,6 +195,7 @@ PyMethodDef methods[] = {
     {"feed", reader_feed, METH_O, "feed($self, data, /)\n--\n\nReads a chunk (str or bytes), split anywhere."},
     {"close", reader_close, METH_NOARGS, "close($self)\n--\n\nMarks the end of the input."},
     {"take", reader_take, METH_NOARGS, "take($self)\n--\n\nThe shots completed since the last take()."},
+    {"discard", reader_discard, METH_NOARGS, "discard($self)\n--\n\nForgets the completed shots."},
     {"shots", reader_shots, METH_NOARGS, "shots($self)\n--\n\nEvery kept shot."},
     {"columns", reader_columns, METH_NOARGS, "columns($self)\n--\n\nLabel to one value per shot."},
     {"counts", query_with<counts_object>, METH_O, "counts($self, labels, /)\n--\n\nBit string to number of shots."},
