@@ -33,9 +33,11 @@ WORKED_EXAMPLE = doc(
     "OUTPUT\tRESULT_ARRAY\t101\tbits", "END\t0",
 )  # fmt: skip
 SPELLINGS = ["nan", "NaN", "NAN", "inf", "-INFINITY", "1e+300", "4.94066e-324", "-0", "3",
-             f"{1e302:f}", f"{5e-324:.330f}", "-0.5e3", "+2.5"]  # fmt: skip
+             f"{1e302:f}", f"{5e-324:.330f}", "-0.5e3", "+2.5", "1e400", "-1e-400", "0.09e310",
+             "12.5e-330"]  # fmt: skip
 SPELLED = [float("nan")] * 3 + [float("inf"), float("-inf"), 1e300, 5e-324, -0.0, 3,
-                                1e302, 5e-324, -500.0, 2.5]  # fmt: skip
+                                1e302, 5e-324, -500.0, 2.5, float("inf"), -0.0, float("inf"),
+                                0.0]  # fmt: skip
 
 # (name, document, shots as (label, value) pairs, exit codes, schema, version, attributes)
 DIALECTS = [
@@ -149,6 +151,7 @@ BROKEN = [
     ("START\nOUTPUT\tCOMPLEX\t1\tc\nEND\t0\n", 2, 8, "unknown output type 'COMPLEX'"),
     ("OUTPUT\tRESULT\t0\tr\n", 1, 1, "OUTPUT outside a shot"),
     ("START\nEND\tzero\n", 2, 5, "exit code 'zero' is not an integer"),
+    ("START\nEND\t+-5\n", 2, 5, "exit code '+-5' is not an integer"),
     ("START\nSTART\n", 2, 1, "START inside the shot started at line 1"),
     ("START\nOUTPUT\tINT\t1\ti\n", 2, 1, "the document ends inside the shot started at line 1"),
     ("START\nEND\t0\nbogus\x01line\n", 3, 1, "unknown record kind 'bogus\\x01line'"),

@@ -47,7 +47,6 @@ struct Column {
     QirType type;
     bool tagged;
     std::string tag;
-    std::uint64_t first_line;
 };
 
 enum class EntryKind : std::uint8_t {

@@ -231,7 +231,7 @@ void DocumentReader::append(Entry entry, QirType type, const Field* tag, std::st
     if (position >= limits_.max_shot_entries)
         fail(1, "a shot of more than " + std::to_string(limits_.max_shot_entries) + " records");
     std::uint32_t column = labels_.intern(doc_.columns, type, tag != nullptr, tag ? tag->text : std::string_view(),
-                                          position, line_, limits_.max_labels);
+                                          position, limits_.max_labels);
     if (column == LabelTable::none)
         fail(tag ? tag->column : 1, "more than " + std::to_string(limits_.max_labels) + " distinct labels");
     if (column == LabelTable::not_text) fail(tag->column, "label " + quoted(tag->text) + " is not UTF-8 text");
@@ -260,7 +260,8 @@ void DocumentReader::end(const Record& r) {
     if (r.field_count == 0) fail(r.kind.text.size() + 1, "END without an exit code");
     std::string_view code = r.fields[0].text;
     std::int64_t exit_code = 0;
-    const char* first = !code.empty() && code[0] == '+' ? code.data() + 1 : code.data();
+    // from_chars takes a '-' but not a '+'; "+-5" is no integer.
+    const char* first = code.size() > 1 && code[0] == '+' && code[1] != '-' ? code.data() + 1 : code.data();
     auto [stop, ec] = std::from_chars(first, code.data() + code.size(), exit_code);
     if (code.empty() || ec != std::errc() || stop != code.data() + code.size())
         fail(r.fields[0].column, "exit code " + quoted(code) + " is not an integer");

@@ -5,7 +5,7 @@
 // as transparent huge pages, one fault per 2 MiB.
 
 #include <cstddef>
-#include <cstdlib>
+#include <cstdint>
 #include <new>
 
 #if defined(__linux__)
@@ -28,8 +28,7 @@ struct HugePageAllocator {
         std::size_t bytes = n * sizeof(T);
         if (bytes < huge_page) return static_cast<T*>(::operator new(bytes));
         std::size_t rounded = (bytes + huge_page - 1) / huge_page * huge_page;
-        void* block = std::aligned_alloc(huge_page, rounded);
-        if (!block) throw std::bad_alloc();
+        void* block = ::operator new(rounded, std::align_val_t{huge_page});
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
         madvise(block, rounded, MADV_HUGEPAGE);  // advice only: a refusal leaves small pages
 #endif
@@ -40,7 +39,7 @@ struct HugePageAllocator {
         if (n * sizeof(T) < huge_page) {
             ::operator delete(block);
         } else {
-            std::free(block);
+            ::operator delete(block, std::align_val_t{huge_page});
         }
     }
 

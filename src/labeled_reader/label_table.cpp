@@ -5,7 +5,7 @@
 namespace brevant::reader {
 
 std::uint32_t LabelTable::look_up(std::vector<Column>& columns, QirType type, bool tagged, std::string_view tag,
-                                  std::uint64_t line, std::uint32_t max_labels) {
+                                  std::uint32_t max_labels) {
     key_.clear();
     key_.push_back(static_cast<char>(type));
     key_.push_back(tagged ? 't' : 'u');
@@ -17,7 +17,7 @@ std::uint32_t LabelTable::look_up(std::vector<Column>& columns, QirType type, bo
         if (columns.size() >= max_labels) return none;
         if (!is_utf8(tag)) return not_text;
         found = static_cast<std::uint32_t>(columns.size());
-        columns.push_back(Column{type, tagged, std::string(tag), line});
+        columns.push_back(Column{type, tagged, std::string(tag)});
         index_.emplace(key_, found);
     }
     current_.push_back(found);

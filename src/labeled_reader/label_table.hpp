@@ -22,7 +22,7 @@ public:
     static constexpr std::uint32_t none = UINT32_MAX;
     static constexpr std::uint32_t not_text = UINT32_MAX - 1;
     std::uint32_t intern(std::vector<Column>& columns, QirType type, bool tagged, std::string_view tag,
-                         std::size_t position, std::uint64_t line, std::uint32_t max_labels) {
+                         std::size_t position, std::uint32_t max_labels) {
         if (position < expected_.size()) {
             std::uint32_t guess = expected_[position];
             const Column& column = columns[guess];
@@ -31,7 +31,7 @@ public:
                 return guess;
             }
         }
-        return look_up(columns, type, tagged, tag, line, max_labels);
+        return look_up(columns, type, tagged, tag, max_labels);
     }
 
     // The shot that just ended sets the expectation for the next one.
@@ -40,7 +40,7 @@ public:
 
 private:
     std::uint32_t look_up(std::vector<Column>& columns, QirType type, bool tagged, std::string_view tag,
-                          std::uint64_t line, std::uint32_t max_labels);
+                          std::uint32_t max_labels);
     struct Hash {
         using is_transparent = void;
         std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>{}(key); }

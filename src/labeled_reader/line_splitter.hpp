@@ -80,7 +80,6 @@ public:
         skipping_ = false;
     }
 
-    std::uint64_t lines_ended() const noexcept { return number_; }
 
 private:
     static const char* find(const char* p, const char* end, char c) noexcept {

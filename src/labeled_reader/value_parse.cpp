@@ -1,8 +1,9 @@
 #include "labeled_reader/value_parse.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <cstdlib>
+#include <cstdint>
 #include <string>
 #include <system_error>
 
@@ -20,11 +21,34 @@ bool all_digits(std::string_view text) noexcept {
     return true;
 }
 
-// from_chars leaves the value alone on overflow and underflow; strtod gives
-// the infinity or the zero (or subnormal) the text rounds to.
-double out_of_range_value(std::string_view text) {
-    std::string copy(text);
-    return std::strtod(copy.c_str(), nullptr);
+// from_chars leaves the value alone when the text lies beyond a double's
+// range: it then stands for an infinity (too large) or a zero (too small).
+// The place of its first significant digit tells which; strtod would too, but
+// it reads the point by the process's locale.
+double out_of_range_value(std::string_view body) noexcept {
+    std::size_t e = body.find_first_of("eE");
+    std::int64_t exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view text = body.substr(e + 1);
+        bool minus = !text.empty() && text[0] == '-';
+        if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
+        auto [stop, ec] = std::from_chars(text.data(), text.data() + text.size(), exponent);
+        if (ec == std::errc::result_out_of_range) exponent = std::int64_t{1} << 40;  // beyond any digit count
+        if (minus) exponent = -exponent;
+        body = body.substr(0, e);
+    }
+    std::size_t point = std::min(body.find('.'), body.size());
+    std::string_view whole = body.substr(0, point);
+    std::int64_t place;
+    if (std::size_t lead = whole.find_first_not_of('0'); lead != std::string_view::npos) {
+        place = static_cast<std::int64_t>(whole.size() - lead);
+    } else {
+        std::string_view fraction = body.substr(std::min(point + 1, body.size()));
+        std::size_t zeros = fraction.find_first_not_of('0');
+        if (zeros == std::string_view::npos) return 0.0;
+        place = -static_cast<std::int64_t>(zeros);
+    }
+    return place + exponent > 0 ? HUGE_VAL : 0.0;
 }
 
 std::optional<double> parse_real(std::string_view text) noexcept {
@@ -44,11 +68,7 @@ std::optional<double> parse_real(std::string_view text) noexcept {
     auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
     if (end != body.data() + body.size()) return std::nullopt;
     if (ec == std::errc::result_out_of_range) {
-        try {
-            value = out_of_range_value(body);
-        } catch (...) {
-            return std::nullopt;
-        }
+        value = out_of_range_value(body);
     } else if (ec != std::errc()) {
         return std::nullopt;
     }

@@ -64,6 +64,8 @@ Ref text_object(std::string_view text) {
     return checked(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
 }
 
+namespace {
+
 Ref scalar_object(const reader::Scalar& scalar) {
     switch (scalar.kind) {
         case reader::ScalarKind::Bool: return Ref::borrow(scalar.boolean ? Py_True : Py_False);
@@ -72,6 +74,8 @@ Ref scalar_object(const reader::Scalar& scalar) {
     }
     throw InternalFailure{"unknown scalar kind"};
 }
+
+}  // namespace
 
 PyObject* DocumentObjects::key(const Document& doc, std::uint32_t column) {
     if (keys_.size() < doc.columns.size()) keys_.resize(doc.columns.size());

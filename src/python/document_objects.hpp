@@ -27,8 +27,6 @@ private:
     std::vector<Ref> keys_;
 };
 
-Ref scalar_object(const reader::Scalar& scalar);
-
 // `labels` is None or an iterable of str.
 Ref counts_object(const reader::Document& doc, PyObject* labels);
 Ref memory_object(const reader::Document& doc, PyObject* labels);
