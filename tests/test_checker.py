@@ -56,7 +56,7 @@ CASES = [
     ("2.1", H + "HEADER\tk\tv\nMETADATA\tk\n" + shot() + "HEADER\tk\tv\nOUTPUT\tINT\t1\ti\nEND\t0\n" + shot(),
      [(4, "metadata-outside-shot"), (7, "header-after-shot"), (8, "output-outside-shot"), (9, "end-outside-shot")]),
     ("2.1", H + "START\n" + shot("OUTPUT\tARRAY\t1\ta") + "START\nOUTPUT\tARRAY\t3\ta",
-     [(4, "start-in-shot"), (5, "count-mismatch"), (8, "unterminated-shot")]),
+     [(4, "start-in-shot"), (5, "count-mismatch"), (8, "unterminated-shot"), (8, "count-mismatch")]),
     ("2.1", H, [(2, "no-shots")]),
     ("2.1", WORKED_EXAMPLE_TEXT, [(11, "list-value")]),
     ("2.1", "", [(1, "header-missing"), (1, "no-shots")]),

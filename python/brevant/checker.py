@@ -315,7 +315,7 @@ class _Check:
                 self.expected_header(number, "header-missing", self.phase)
             if self.shot_start:
                 self.add(number, "start-in-shot", start=self.shot_start)
-                self.open.clear()
+                self.close_containers()
             self.phase, self.shot_start = _SHOTS, number
         elif kind == "HEADER":
             if self.phase == _SHOTS:
@@ -326,9 +326,7 @@ class _Check:
         elif kind == "OUTPUT":
             self.element(number, fields)
         elif kind == "END":
-            for c in self.open:
-                self.add(c.line, "count-mismatch", type=c.qir_type, count=c.count_text, found=c.count - c.owed)
-            self.open.clear()
+            self.close_containers()
             self.shot_start = 0
             self.shots += 1
 
@@ -341,6 +339,12 @@ class _Check:
             count = int(digits or "0") if len(digits) <= _COUNT_DIGITS else 10**_COUNT_DIGITS
             if count:
                 self.open.append(_Container(number, qir_type, fields[2][:40], count, count))
+
+    def close_containers(self) -> None:
+        """The shot ends: every container still owed elements falls short."""
+        for c in self.open:
+            self.add(c.line, "count-mismatch", type=c.qir_type, count=c.count_text, found=c.count - c.owed)
+        self.open.clear()
 
     def take_element(self) -> None:
         """One element of the innermost open container, which may be its last."""
@@ -355,6 +359,7 @@ class _Check:
             self.expected_header(last, "header-missing", self.phase)
         if self.shot_start:
             self.add(last, "unterminated-shot", start=self.shot_start)
+            self.close_containers()
         elif not self.shots:
             self.add(last, "no-shots")
 
