@@ -73,6 +73,8 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     args = parser.parse_args(argv)
     if args.labels is not None and not (args.counts or args.memory):
         parser.error("--labels needs --counts or --memory")
+    if args.labels is not None and len(set(args.labels)) != len(args.labels):
+        parser.error("--labels names a label more than once")
     if args.input == "-" and sys.stdin is not None and sys.stdin.isatty():
         parser.error("no input: name a file, or pipe the input in")
     return args

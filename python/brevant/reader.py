@@ -92,7 +92,9 @@ class LabeledResult:
 
         Ready for ``pandas.DataFrame(result.columns())``. Records without a
         label (the ordered schema) are named by their place in the shot,
-        "0", "1", ...; a label repeated within a shot keeps its first value.
+        "0", "1", ...; a label repeated within a shot keeps its first value,
+        and so does a tag that stands under two types, or one that reads like
+        an unlabeled record's place, in the same document.
         """
         return self._reader.columns()
 
