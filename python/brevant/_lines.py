@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import codecs
 import os
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterator
 
 CHUNK_CHARS = 1 << 20
 # A line longer than this is reported, not held, so that memory stays bounded
@@ -25,43 +25,42 @@ class LongLine:
         self.length = length
 
 
+def source_chunks(source: object, *, whole: bool = False) -> Iterator[str | bytes | bytearray]:
+    """The document in pieces of at most CHUNK_CHARS, or as one piece when `whole`
+    and it is already in memory. A source of the wrong kind fails here, at the call.
+    """
+    if isinstance(source, (str, bytes, bytearray, memoryview)):
+        text = bytes(source) if isinstance(source, memoryview) else source
+        if whole:
+            return iter([text])
+        return (text[start : start + CHUNK_CHARS] for start in range(0, len(text), CHUNK_CHARS))
+    if isinstance(source, os.PathLike):
+        return _read_path(source)
+    if callable(read := getattr(source, "read", None)):
+        return _read_all(read)
+    raise TypeError(f"source must be str, bytes, a path or a file object, not {type(source).__name__!r}")
+
+
+def _read_path(path: os.PathLike[str]) -> Iterator[str | bytes]:
+    with open(path, "rb") as file:
+        yield from _read_all(file.read)
+
+
 def _read_all(read: Callable[[int], str | bytes]) -> Iterator[str | bytes]:
     while chunk := read(CHUNK_CHARS):
         yield chunk
 
 
-def _decoded(chunks: Iterable[str | bytes]) -> Iterator[str]:
-    """Text chunks; bytes are UTF-8.
+def text_chunks(source: object) -> Iterator[str]:
+    """The document as chunks of `str`; bytes are UTF-8.
 
     Bytes that are not UTF-8 become lone surrogates, so a bad byte stays
     visible as one character instead of failing the whole read.
     """
     decoder = codecs.getincrementaldecoder("utf-8")("surrogateescape")
-    for chunk in chunks:
+    for chunk in source_chunks(source):
         yield chunk if isinstance(chunk, str) else decoder.decode(chunk)
     yield decoder.decode(b"", final=True)
-
-
-def text_chunks(source: object) -> Iterator[str]:
-    """The document as chunks of `str`, whatever form `source` takes."""
-    if isinstance(source, str):
-        for start in range(0, len(source), CHUNK_CHARS):
-            yield source[start : start + CHUNK_CHARS]
-    elif isinstance(source, (bytes, bytearray, memoryview)):
-        data = memoryview(source).cast("B")
-        yield from _decoded(
-            bytes(data[start : start + CHUNK_CHARS]) for start in range(0, len(data), CHUNK_CHARS)
-        )
-    elif isinstance(source, os.PathLike):
-        with open(source, "rb") as file:
-            yield from _decoded(_read_all(file.read))
-    elif callable(read := getattr(source, "read", None)):
-        yield from _decoded(_read_all(read))
-    else:
-        raise TypeError(
-            "source must be str, bytes, os.PathLike or a file object, "
-            f"not {type(source).__name__}"
-        )
 
 
 def iter_lines(source: object) -> Iterator[str | LongLine]:

@@ -25,15 +25,14 @@ Beyond those, reading fails with a `LabeledParseError` at the line.
 
 from __future__ import annotations
 
-import os
 from collections import Counter
 from typing import Any, Iterable, Iterator
 
+from brevant._lines import source_chunks
 from brevant._reader import LabeledParseError, Reader
 
 __all__ = ["LabeledParseError", "LabeledReader", "LabeledResult", "count_labeled", "iter_shots", "read_labeled"]
 
-_CHUNK = 1 << 20
 _ERROR_MODES = ("raise", "collect")
 
 Shot = list[tuple[str, Any]]
@@ -134,7 +133,7 @@ def read_labeled(source: Any, *, errors: str = "raise") -> LabeledResult:
     are listed on the result's ``problems``.
     """
     reader = Reader(keep=True, collect=_collecting(errors))
-    for chunk in _chunks(source, whole=True):
+    for chunk in source_chunks(source, whole=True):
         reader.feed(chunk)
     reader.close()
     return LabeledResult(reader)
@@ -148,7 +147,7 @@ def iter_shots(source: Any, *, errors: str = "raise") -> Iterator[Shot]:
     use `read_labeled` to see why.
     """
     reader = Reader(keep=False, collect=_collecting(errors))
-    return _stream(reader, _chunks(source, whole=False))
+    return _stream(reader, source_chunks(source))
 
 
 def count_labeled(source: Any, labels: Iterable[str] | None = None, *, errors: str = "raise") -> dict[str, int]:
@@ -158,7 +157,7 @@ def count_labeled(source: Any, labels: Iterable[str] | None = None, *, errors: s
     reader = Reader(keep=True, collect=_collecting(errors))
     labels = _labels(labels)
     total: Counter[str] = Counter()
-    for chunk in _chunks(source, whole=False):
+    for chunk in source_chunks(source):
         reader.feed(chunk)
         total.update(reader.counts(labels))
         reader.discard()
@@ -194,27 +193,3 @@ def _labels(labels: Iterable[str] | None) -> list[str] | None:
         twice = next(label for label in chosen if chosen.count(label) > 1)
         raise ValueError(f"labels name {twice!r} more than once")
     return chosen
-
-
-def _chunks(source: Any, *, whole: bool) -> Iterator[str | bytes | bytearray]:
-    """The source's text in pieces; a wrong kind of source fails here, at once."""
-    if isinstance(source, (str, bytes, bytearray, memoryview)):
-        text = bytes(source) if isinstance(source, memoryview) else source
-        if whole:
-            return iter([text])
-        return (text[start : start + _CHUNK] for start in range(0, len(text), _CHUNK))
-    if isinstance(source, os.PathLike):
-        return _read_path(source)
-    if callable(getattr(source, "read", None)):
-        return _read_all(source)
-    raise TypeError(f"source must be str, bytes, a path or a file object, not {type(source).__name__!r}")
-
-
-def _read_path(path: os.PathLike[str]) -> Iterator[str | bytes]:
-    with open(path, "rb") as file:
-        yield from _read_all(file)
-
-
-def _read_all(file: Any) -> Iterator[str | bytes]:
-    while chunk := file.read(_CHUNK):
-        yield chunk
