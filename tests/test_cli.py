@@ -338,13 +338,17 @@ def test_odd_but_readable_input(name, content, flags, line, errors, tmp_path):
         pytest.param(["{tmp}/missing.json"], id="missing-file"),
         pytest.param(["{tmp}"], id="directory"),
         pytest.param(["--jsonl", "{tmp}/missing.txt"], id="missing-jsonl-file"),
+        # Opens, then fails to read (EIO): still the input's fault, not the output's.
+        pytest.param(["/proc/self/mem"], id="read-fails"),
+        pytest.param(["--jsonl", "/proc/self/mem"], id="read-fails-jsonl"),
     ],
 )
 def test_unreadable_input(args, tmp_path):
-    proc = run(*(arg.format(tmp=tmp_path) for arg in args))
+    args = [arg.format(tmp=tmp_path) for arg in args]
+    proc = run(*args)
     (line,) = stderr_lines(proc)
     assert proc.returncode == 2
-    assert line.startswith(f"brevant-labeled: error: cannot read '{tmp_path}"), line
+    assert line.startswith(f"brevant-labeled: error: cannot read '{os.path.dirname(args[-1])}"), line
 
 
 def test_stdin_is_named_in_errors():

@@ -10,7 +10,7 @@ import json
 import logging
 import os
 import sys
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterable, Iterator
 from typing import IO, Any, BinaryIO
 
 from brevant import QirLabeledFormatter, __version__
@@ -270,7 +270,7 @@ def blame(formatter: QirLabeledFormatter, shots: list[Any], prefix: str, name: s
 
 
 def convert_lines(
-    stream: BinaryIO,
+    stream: Iterable[bytes],
     name: str,
     attributes: dict[str, str | None],
     out: ValueWatch,
@@ -313,10 +313,22 @@ class NamedInput:
         self.name = "<stdin>" if path == "-" else path
 
     def read(self, size: int = -1) -> bytes:
-        try:
+        with self.reading():
             return self.stream.read(size)
+
+    def readline(self) -> bytes:
+        with self.reading():
+            return self.stream.readline()
+
+    @contextlib.contextmanager
+    def reading(self) -> Iterator[None]:
+        try:
+            yield
         except OSError as exc:
             raise InputError(f"cannot read {self.name!r}: {exc.strerror or exc}") from None
+
+    def __iter__(self) -> Iterator[bytes]:
+        return iter(self.readline, b"")
 
 
 @contextlib.contextmanager
@@ -355,12 +367,13 @@ def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
     jsonl = args.jsonl or args.input.lower().endswith(JSONL_SUFFIXES)
     with open_input(args.input) as stream, open_output(args.output, stream) as text_out:
         out = ValueWatch(text_out)
+        source = NamedInput(stream, args.input)
         if not jsonl:
-            convert_document(stream.read(), name, flags, out, counter)
+            convert_document(source.read(), name, flags, out, counter)
             return out.values
         size = os.fstat(stream.fileno()).st_size if stream.seekable() else None
         with progress(counter, size, name, args.quiet) as advance:
-            convert_lines(stream, name, flags, out, counter, advance)
+            convert_lines(source, name, flags, out, counter, advance)
         return out.values
 
 
