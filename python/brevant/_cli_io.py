@@ -9,6 +9,8 @@ A tool calls `run(main)` from its entry point and writes through `open_output`:
     standard_input()           standard input's bytes, or OSError when it was closed
     Refused                    raised by open_output before anything is created: the
                                path must not be written (a tool exits 2 on it)
+    add_input_output(...)      the INPUT and -o OUTPUT arguments of a one-input tool;
+    require_input(...)         and its usage error when no input is named on a terminal
 
 Exit statuses set by `run`: 128 + the signal's number for SIGINT, SIGTERM and SIGHUP
 (after every `open_output` in progress removed its temporary file), BROKEN_PIPE when
@@ -18,6 +20,7 @@ reported then, and nothing meant for it may reach standard output).
 
 from __future__ import annotations
 
+import argparse
 import contextlib
 import errno
 import os
@@ -32,6 +35,20 @@ from typing import BinaryIO, TextIO
 # What a shell reports for a program killed by SIGPIPE, the usual end of `cmd | head`.
 BROKEN_PIPE = 128 + 13
 SIGNALS = tuple(getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name))
+
+
+def add_input_output(parser: argparse.ArgumentParser, input_help: str, task: str) -> None:
+    parser.add_argument("input", nargs="?", default="-", help=f"{input_help}; '-' or none reads standard input")
+    parser.add_argument(
+        "-o", "--output", default="-",
+        help=f"write here instead of standard output; a file is replaced only if the {task} succeeds",
+    )
+
+
+def require_input(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
+    """Standard input on a terminal would wait silently: show the usage instead."""
+    if args.input == "-" and sys.stdin is not None and sys.stdin.isatty():
+        parser.error("no input: name a file, or pipe the input in")
 
 
 class Refused(Exception):

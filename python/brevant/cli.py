@@ -14,7 +14,7 @@ from collections.abc import Callable, Iterable, Iterator
 from typing import IO, Any, BinaryIO
 
 from brevant import QirLabeledFormatter, __version__
-from brevant._cli_io import BROKEN_PIPE, Refused, open_output, run, standard_input
+from brevant._cli_io import BROKEN_PIPE, Refused, add_input_output, open_output, require_input, run, standard_input
 
 PROG = "brevant-labeled"
 LOGGER_NAME = "brevant.labeled_formatter"
@@ -51,6 +51,20 @@ example:
 
 class InputError(Exception):
     """Bad input; the message names the place (file, line and column, or shot)."""
+
+
+def failure_status(prog: str, output: str, exc: Exception) -> int:
+    """Says why a run failed, in one line on standard error, and gives its exit status:
+    2 for bad input or an output path refused, 1 for an output that cannot be written."""
+    if isinstance(exc, BrokenPipeError):
+        raise exc  # the reader went away: run() ends such a run quietly
+    if isinstance(exc, (InputError, Refused)):
+        print(f"{prog}: error: {exc}", file=sys.stderr)
+        return 2
+    target = "standard output" if output == "-" else repr(output)
+    reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
+    print(f"{prog}: error: cannot write {target}: {reason}", file=sys.stderr)
+    return 1
 
 
 class SkipCounter(logging.Handler):
@@ -118,13 +132,7 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    parser.add_argument(
-        "input", nargs="?", default="-", help="result set to convert; '-' or none reads standard input"
-    )
-    parser.add_argument(
-        "-o", "--output", default="-",
-        help="write here instead of standard output; a file is replaced only if the conversion succeeds",
-    )
+    add_input_output(parser, "result set to convert", "conversion")
     parser.add_argument(
         "-a", "--attribute", action="append", default=[], metavar="KEY=VALUE", type=attribute,
         help="job attribute for the METADATA block (repeatable); overrides the document's",
@@ -137,8 +145,7 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("-v", "--verbose", action="store_true", help="report each skipped value")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
-    if args.input == "-" and sys.stdin is not None and sys.stdin.isatty():
-        parser.error("no input: name a file, or pipe the input in")
+    require_input(parser, args)
     return args
 
 
@@ -388,15 +395,8 @@ def convert_and_report(args: argparse.Namespace) -> int:
     logger.addHandler(counter)
     try:
         values_written = convert(args, counter)
-    except (InputError, Refused) as exc:
-        print(f"{PROG}: error: {exc}", file=sys.stderr)
-        return 2
-    except BrokenPipeError:
-        raise  # the reader went away: run() ends such a run quietly
-    except OSError as exc:
-        target = "standard output" if args.output == "-" else repr(args.output)
-        print(f"{PROG}: error: cannot write {target}: {exc.strerror or exc}", file=sys.stderr)
-        return 1
+    except (InputError, Refused, OSError) as exc:
+        return failure_status(PROG, args.output, exc)
     finally:
         logger.removeHandler(counter)
     if counter.count:

@@ -8,8 +8,8 @@ import sys
 from typing import TextIO
 
 from brevant import __version__
-from brevant._cli_io import BROKEN_PIPE, Refused, open_output, run
-from brevant.cli import InputError, NamedInput, open_input
+from brevant._cli_io import BROKEN_PIPE, Refused, add_input_output, open_output, require_input, run
+from brevant.cli import InputError, NamedInput, failure_status, open_input
 from brevant.reader import LabeledParseError, count_labeled, iter_shots, read_labeled
 
 PROG = "brevant-read"
@@ -51,13 +51,7 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    parser.add_argument(
-        "input", nargs="?", default="-", help="document to read; '-' or none reads standard input"
-    )
-    parser.add_argument(
-        "-o", "--output", default="-",
-        help="write here instead of standard output; a file is replaced only if the reading succeeds",
-    )
+    add_input_output(parser, "document to read", "reading")
     form = parser.add_mutually_exclusive_group()
     form.add_argument("--counts", action="store_true", help="number of shots per bit string, as JSON")
     form.add_argument("--memory", action="store_true", help="each shot's bit string, a line per shot")
@@ -75,8 +69,7 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         parser.error("--labels needs --counts or --memory")
     if args.labels is not None and len(set(args.labels)) != len(args.labels):
         parser.error("--labels names a label more than once")
-    if args.input == "-" and sys.stdin is not None and sys.stdin.isatty():
-        parser.error("no input: name a file, or pipe the input in")
+    require_input(parser, args)
     return args
 
 
@@ -116,15 +109,8 @@ def read_and_write(args: argparse.Namespace) -> int:
     except LabeledParseError as exc:
         print(f"{PROG}: error: {located(name, exc)}", file=sys.stderr)
         return 2
-    except (InputError, Refused) as exc:
-        print(f"{PROG}: error: {exc}", file=sys.stderr)
-        return 2
-    except BrokenPipeError:
-        raise  # the reader went away: run() ends such a run quietly
-    except OSError as exc:
-        target = "standard output" if args.output == "-" else repr(args.output)
-        print(f"{PROG}: error: cannot write {target}: {exc.strerror or exc}", file=sys.stderr)
-        return 1
+    except (InputError, Refused, OSError) as exc:
+        return failure_status(PROG, args.output, exc)
     return 0
 
 
