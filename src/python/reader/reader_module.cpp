@@ -1,0 +1,31 @@
+// The module definition of brevant._reader and its one execution step.
+
+#include "python/runtime/errors.hpp"
+#include "python/reader/parse_error_type.hpp"
+#include "python/reader/reader_type.hpp"
+
+namespace brevant::py {
+namespace {
+
+int exec_module(PyObject* module) {
+    return guarded<int>(-1, [&] {
+        if (PyModule_AddObjectRef(module, "Reader", reader_class()) < 0) throw_fetched();
+        if (PyModule_AddObjectRef(module, "LabeledParseError", parse_error_class()) < 0) throw_fetched();
+        return 0;
+    });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(&exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT, "_reader", "The native reader of QIR output records.", 0, nullptr, module_slots,
+    nullptr,               nullptr,   nullptr,
+};
+
+}  // namespace
+}  // namespace brevant::py
+
+PyMODINIT_FUNC PyInit__reader() { return PyModuleDef_Init(&brevant::py::module_def); }

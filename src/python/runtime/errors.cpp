@@ -1,0 +1,114 @@
+#include "python/runtime/errors.hpp"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+
+#include "python/runtime/names.hpp"
+#include "python/runtime/process_once.hpp"
+#include "python/runtime/utf8.hpp"
+
+namespace brevant::py {
+namespace {
+
+std::atomic<PyObject*> panic_type_slot{nullptr};
+std::once_flag panic_type_flag;
+
+constexpr const char* panic_doc =
+    "Raised when the native code of brevant._native fails.\n\n"
+    "It derives from BaseException, like SystemExit, so that it is not caught\n"
+    "by `except Exception` and normally propagates all the way, ending the\n"
+    "interpreter.";
+
+PyObject* panic_type() {
+    return once_per_process(panic_type_slot, panic_type_flag, [] {
+        return created(PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc,
+                                                 PyExc_BaseException, nullptr))
+            .release();
+    });
+}
+
+// Python code the module called raised a PanicException: report it and carry
+// it on as a failure of this module.
+[[noreturn]] void resume_panic() {
+    PyObject *type, *value, *traceback;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    std::string message = "Unwrapped panic from Python code";
+    if (Ref text = Ref::steal(PyObject_Str(value))) {
+        if (const std::optional<std::string_view> utf8 = utf8_text(text.get())) message = *utf8;
+    }
+    PyErr_Clear();
+    std::fputs("--- PanicException from Python code, resumed by brevant._native ---\n"
+               "Python stack trace below:\n", stderr);
+    PyErr_Restore(type, value, traceback);
+    PyErr_PrintEx(0);
+    throw InternalFailure{std::move(message)};
+}
+
+std::string type_qualname(PyObject* object) {
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(object));
+    Ref name = Ref::steal(PyObject_GetAttr(type, names().qualname));
+    const std::optional<std::string_view> utf8 = name ? utf8_text(name.get()) : std::nullopt;
+    if (!utf8) {
+        PyErr_Clear();
+        return "<failed to extract type name>";
+    }
+    return std::string(*utf8);
+}
+
+}  // namespace
+
+void throw_fetched() {
+    if (!PyErr_Occurred()) {
+        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+        throw PythonError{};
+    }
+    // Only this module creates PanicException, so before it exists none can be pending.
+    if (PyObject* panic = panic_type_slot.load(std::memory_order_acquire); panic && PyErr_ExceptionMatches(panic))
+        resume_panic();
+    throw PythonError{};
+}
+
+void throw_type_mismatch(PyObject* object, std::string_view expected) {
+    std::string message = object == Py_None ? std::string("'None' is not an instance of '")
+                                            : "'" + type_qualname(object) + "' object is not an instance of '";
+    message.append(expected);
+    message.push_back('\'');
+    PyErr_SetString(PyExc_TypeError, message.c_str());
+    throw PythonError{};
+}
+
+void throw_object_creation_failed() {
+    if (PyErr_Occurred()) PyErr_WriteUnraisable(nullptr);
+    throw InternalFailure{"PyObject pointer is null"};
+}
+
+void raise_panic(std::string_view message) noexcept {
+    try {
+        std::fprintf(stderr, "brevant._native: internal failure: %.*s\n", static_cast<int>(message.size()),
+                     message.data());
+        PyObject* type = panic_type();
+        Ref text = created(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+        PyErr_SetObject(type, text.get());
+    } catch (const PythonError&) {
+        // Creating the exception itself failed; that failure is now pending.
+    } catch (...) {
+        if (!PyErr_Occurred()) PyErr_NoMemory();
+    }
+}
+
+void throw_chained(PyObject* type, const char* message) {
+    PyObject *fetched_type, *fetched_value, *fetched_traceback;
+    PyErr_Fetch(&fetched_type, &fetched_value, &fetched_traceback);
+    PyErr_NormalizeException(&fetched_type, &fetched_value, &fetched_traceback);
+    Ref cause_type = Ref::steal(fetched_type), cause = Ref::steal(fetched_value);
+    Ref traceback = Ref::steal(fetched_traceback);
+    if (cause && traceback) PyException_SetTraceback(cause.get(), traceback.get());
+    Ref error = checked(PyObject_CallFunction(type, "s", message));
+    PyException_SetCause(error.get(), cause.release());
+    PyErr_SetObject(type, error.get());
+    throw PythonError{};
+}
+
+}  // namespace brevant::py
