@@ -1,7 +1,7 @@
 // The module definition of brevant._native and its one execution step.
 
-#include "python/runtime/errors.hpp"
 #include "python/formatter/formatter_type.hpp"
+#include "python/runtime/errors.hpp"
 #include "python/runtime/names.hpp"
 #include "python/runtime/ref.hpp"
 

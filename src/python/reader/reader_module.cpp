@@ -1,8 +1,8 @@
 // The module definition of brevant._reader and its one execution step.
 
-#include "python/runtime/errors.hpp"
 #include "python/reader/parse_error_type.hpp"
 #include "python/reader/reader_type.hpp"
+#include "python/runtime/errors.hpp"
 
 namespace brevant::py {
 namespace {
