@@ -15,12 +15,11 @@ from typing import IO, Any, BinaryIO
 
 from brevant import QirLabeledFormatter, __version__
 from brevant._cli_io import BROKEN_PIPE, Refused, add_input_output, open_output, require_input, run, standard_input
+from brevant._reader import ATTRIBUTE_KEYS  # the only keys the formatter writes; the rest are dropped
 
 PROG = "brevant-labeled"
 LOGGER_NAME = "brevant.labeled_formatter"
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
-# The only attribute keys the formatter reads; the rest are carried and never written.
-ATTRIBUTES_READ = ("qir_profiles", "required_num_qubits", "required_num_results")
 ALL_SKIPPED_HINT = (
     "every value was skipped: a value must be a number, a boolean or a flat list of them"
     " (numpy values: convert with .tolist() or int(x) before writing them out)"
@@ -233,11 +232,11 @@ def read_document(data: bytes, name: str) -> tuple[list[Any], dict[str, str | No
 
 
 def warn_unread(attributes: dict[str, str | None]) -> None:
-    unread = [key for key in attributes if key not in ATTRIBUTES_READ]
+    unread = [key for key in attributes if key not in ATTRIBUTE_KEYS]
     if unread:
         print(
             f"{PROG}: warning: attributes not read: {', '.join(map(repr, unread))}"
-            f" (the attributes read are {', '.join(ATTRIBUTES_READ)})",
+            f" (the attributes read are {', '.join(ATTRIBUTE_KEYS)})",
             file=sys.stderr,
         )
 
