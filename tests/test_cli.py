@@ -508,7 +508,7 @@ MEASUREMENTS = EXAMPLES / "measurements.txt"
         pytest.param(0, READ, 2, ["brevant-read: error: cannot read standard input: it is closed"], id="read-stdin-closed"),
         pytest.param(1, [*READ, "--counts", MEASUREMENTS], 1, ["brevant-read: error: cannot write standard output: it is closed"], id="read-stdout-closed"),
         pytest.param("no-reader", [*READ, MEASUREMENTS], 141, [], id="read-no-reader"),
-        pytest.param(1, [*CHECK, MEASUREMENTS], 2, ["brevant-check: error: cannot write standard output: it is closed"], id="check-stdout-closed"),
+        pytest.param(1, [*CHECK, MEASUREMENTS], 1, ["brevant-check: error: cannot write standard output: it is closed"], id="check-stdout-closed"),
         pytest.param("no-reader", [*CHECK, WORKED_PATH], 141, [], id="check-no-reader"),
     ],
 )
@@ -547,9 +547,12 @@ def test_attribute_without_equals_is_a_usage_error(flag):
     assert proc.stdout == b""
 
 
-def test_version():
-    proc = run("--version")
-    assert (proc.returncode, proc.stdout.decode()) == (0, f"brevant-labeled {brevant.__version__}\n")
+@pytest.mark.parametrize("name, command", [("brevant-labeled", MODULE), ("brevant-read", READ), ("brevant-check", CHECK)])
+def test_version_and_the_one_exit_status_policy(name, command):
+    version = run("--version", runner=command)
+    assert (version.returncode, version.stdout.decode()) == (0, f"{name} {brevant.__version__}\n")
+    statuses = run("--help", runner=command).stdout.decode()
+    assert "  1    " in statuses and statuses.index("the output could not be written") < statuses.index("  2    bad usage")
 
 
 def test_help_explains_input_detection_with_an_example():

@@ -11,10 +11,21 @@ import logging
 import os
 import sys
 from collections.abc import Callable, Iterable, Iterator
-from typing import IO, Any, BinaryIO
+from typing import IO, Any
 
 from brevant import QirLabeledFormatter, __version__
-from brevant._cli_io import BROKEN_PIPE, Refused, add_input_output, open_output, require_input, run, standard_input
+from brevant._cli_io import (
+    InputError,
+    NamedInput,
+    Refused,
+    add_input_output,
+    exit_status_help,
+    failure_status,
+    open_input,
+    open_output,
+    require_input,
+    run,
+)
 
 PROG = "brevant-labeled"
 LOGGER_NAME = "brevant.labeled_formatter"
@@ -36,35 +47,11 @@ input formats:
                   the input file name ends in .jsonl or .ndjson, or with --jsonl
                   (needed to read JSON Lines from standard input).
 
-exit status:
-  0    success, also when malformed values were skipped (they are counted on stderr)
-  1    the output could not be written
-  2    bad usage or bad input, or standard error is closed; -o FILE is then left as it was
-  {BROKEN_PIPE}  the reader of the output went away (as in `| head`), as if killed by SIGPIPE
-  128+N  stopped by signal N (SIGINT 130, SIGHUP 129, SIGTERM 143); -o FILE is left as it was
-
+{exit_status_help("success, also when malformed values were skipped (they are counted on stderr)")}
 example:
   {PROG} examples/worked_example.json
   {PROG} --attribute required_num_qubits=5 -o out.txt shots.jsonl
 """
-
-
-class InputError(Exception):
-    """Bad input; the message names the place (file, line and column, or shot)."""
-
-
-def failure_status(prog: str, output: str, exc: Exception) -> int:
-    """Says why a run failed, in one line on standard error, and gives its exit status:
-    2 for bad input or an output path refused, 1 for an output that cannot be written."""
-    if isinstance(exc, BrokenPipeError):
-        raise exc  # the reader went away: run() ends such a run quietly
-    if isinstance(exc, (InputError, Refused)):
-        print(f"{prog}: error: {exc}", file=sys.stderr)
-        return 2
-    target = "standard output" if output == "-" else repr(output)
-    reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
-    print(f"{prog}: error: cannot write {target}: {reason}", file=sys.stderr)
-    return 1
 
 
 class SkipCounter(logging.Handler):
@@ -310,46 +297,6 @@ def convert_lines(
             raise InputError(f"{where}: {message}: {exc}") from None
         if counter.verbose and counter.count > skipped:
             counter.report(shot, where)
-
-
-class NamedInput:
-    """An input read in chunks, whose failure to read is told apart from one to write."""
-
-    def __init__(self, stream: BinaryIO, path: str) -> None:
-        self.stream = stream
-        self.name = "<stdin>" if path == "-" else path
-
-    def read(self, size: int = -1) -> bytes:
-        with self.reading():
-            return self.stream.read(size)
-
-    def readline(self) -> bytes:
-        with self.reading():
-            return self.stream.readline()
-
-    @contextlib.contextmanager
-    def reading(self) -> Iterator[None]:
-        try:
-            yield
-        except OSError as exc:
-            raise InputError(f"cannot read {self.name!r}: {exc.strerror or exc}") from None
-
-    def __iter__(self) -> Iterator[bytes]:
-        return iter(self.readline, b"")
-
-
-@contextlib.contextmanager
-def open_input(path: str) -> Iterator[BinaryIO]:
-    try:
-        stream = standard_input() if path == "-" else open(path, "rb")
-    except OSError as exc:
-        source = "standard input" if path == "-" else repr(path)
-        raise InputError(f"cannot read {source}: {exc.strerror}") from None
-    if path == "-":
-        yield stream
-        return
-    with stream:
-        yield stream
 
 
 @contextlib.contextmanager
