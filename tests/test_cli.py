@@ -467,18 +467,36 @@ def test_output_to_dev_stdout_is_standard_output():
 
 
 @pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP, signal.SIGINT], ids=lambda s: s.name)
-@pytest.mark.parametrize("flags", [["--jsonl"], []], ids=["jsonl", "document"])
-def test_a_stop_signal_leaves_the_output_as_it_was(signum, flags, tmp_path):
+@pytest.mark.parametrize(
+    "flags, pieces",
+    [
+        (["--jsonl"], [b'[["USER:INT:a", 1]]\n', b'[["USER:INT:a", 2]]\n']),
+        ([], [b'[[["USER:INT:a", 1]]', b', [["USER:INT:a", 2]]]']),
+    ],
+    ids=["jsonl", "document"],
+)
+@pytest.mark.parametrize("ignored", [False, True], ids=["caught", "ignored-as-by-nohup"])
+def test_a_stop_signal_leaves_the_output_as_it_was(signum, flags, pieces, ignored, tmp_path):
     (tmp_path / "out.txt").write_bytes(OLD_BYTES)
-    with subprocess.Popen([*MODULE, *flags, "-o", tmp_path / "out.txt"], stdin=subprocess.PIPE, stderr=subprocess.PIPE) as child:
-        child.stdin.write(b'[["USER:INT:a", 1]]\n')
+    # A signal ignored by the caller stays ignored across exec, as nohup and `trap "" HUP` leave it.
+    shell = ["sh", "-c", f'trap "" {signum.name.removeprefix("SIG")}; exec "$@"', "sh"] if ignored else []
+    command = [*shell, *MODULE, *flags, "-o", tmp_path / "out.txt"]
+    with subprocess.Popen(command, stdin=subprocess.PIPE, stderr=subprocess.PIPE) as child:
+        child.stdin.write(pieces[0])
         child.stdin.flush()
         for _ in range(3000):  # until the temporary file is there
             if len(os.listdir(tmp_path)) > 1:
                 break
             time.sleep(0.02)
         child.send_signal(signum)
+        if ignored:
+            time.sleep(0.2)  # time enough for a wrongly caught signal to stop the run
+            child.stdin.write(pieces[1])
         errors = child.communicate(timeout=60)[1]
+    if ignored:
+        assert (child.returncode, errors, os.listdir(tmp_path)) == (0, b"", ["out.txt"])
+        assert (tmp_path / "out.txt").read_text().count("OUTPUT\tINT") == 2
+        return
     assert (child.returncode, errors, os.listdir(tmp_path)) == (128 + signum, b"", ["out.txt"])
     assert (tmp_path / "out.txt").read_bytes() == OLD_BYTES
 

@@ -19,8 +19,8 @@ through `open_output`:
 Every tool exits with the statuses of EXIT_STATUS_HELP: 0 success, 1 an output that
 could not be written (and for brevant-check, an input that does not conform), 2 bad
 usage or bad input, BROKEN_PIPE when the reader of the output went away, 128 + the
-signal's number for SIGINT, SIGTERM and SIGHUP (after every `open_output` in progress
-removed its temporary file). A closed standard error is 2 too: nothing can be reported
+signal's number for SIGINT, SIGTERM and SIGHUP unless the caller ignored it (after every
+`open_output` in progress removed its temporary file). A closed standard error is 2 too: nothing can be reported
 then, and nothing meant for it may reach standard output.
 """
 
@@ -106,7 +106,9 @@ def run(main: Callable[[], int]) -> int:
     if sys.stderr is None:
         return 2
     on_main_thread = threading.current_thread() is threading.main_thread()
-    previous = {signum: signal.signal(signum, interrupt) for signum in SIGNALS} if on_main_thread else {}
+    # A signal the caller ignored stays ignored, as `nohup` and a script's background jobs expect.
+    caught = [signum for signum in SIGNALS if signal.getsignal(signum) is not signal.SIG_IGN] if on_main_thread else []
+    previous = {signum: signal.signal(signum, interrupt) for signum in caught}
     try:
         return main()
     except Interrupted as stop:
