@@ -295,6 +295,10 @@ BAD_INPUTS = [
     ("in.jsonl", '[]\n"x"\n', "{path}:2:", "a string"),
     ("in.jsonl", "[]\r\n[[\"USER:INT:a\", 1], 7]\r\n", "{path}:2:", "len"),
     ("in.jsonl", b'[]\n[["USER:INT:a", "\xe9"]]\n', "{path}:2:", "UTF-8"),
+    # A line end in a tag or an attribute would forge the records after it.
+    ("in.json", '[[], [["USER:RESULT:x\\nOUTPUT\\tRESULT\\t1\\tfake", 1]]]', "{path}: [1]: tag 'x\\nOUTPUT\\tRESULT\\t1\\tfake' holds a line end", "(--raw-tags writes it as it is)"),
+    ("in.jsonl", '[]\n[["USER:RESULT:r", 0], ["USER:INT:x\\u000dEND\\t0", 1]]\n', "{path}:2: tag 'x\\rEND\\t0' holds a line end", "record of its own"),
+    ("in.json", '{"shots": [], "attributes": {"qir_profiles": "a\\nb"}}', "{path}: attributes: qir_profiles: the value holds a line end", "--raw-tags"),
 ]
 
 
@@ -320,6 +324,9 @@ ODD_BUT_READABLE = [
     ("in.jsonl", f'[["USER:INT:a", 1], ["USER:INT:b", {LONG}]]\n', [], "OUTPUT\tINT\t1\ta", ["brevant-labeled: skipped 1 malformed value"]),
     ("in.json", f'{{"shots": [[]], "attributes": {{"required_num_qubits": {LONG}, "x": ""}}}}', [], f"METADATA\trequired_num_qubits\t{LONG}", [UNREAD.format("'x'")]),
     ("in.jsonl", "[]\n", ["-a", "required_num_qbits=3", "-a", "b=1"], "START", [UNREAD.format("'required_num_qbits', 'b'")]),
+    ("in.jsonl", '[["USER:INT:x\\\\n", 1]]\n', [], "OUTPUT\tINT\t1\tx\\n", []),  # a backslash and an n
+    ("in.json", '[[["USER:INT:x\\nEND\\t0", 1]]]', ["--raw-tags"], "OUTPUT\tINT\t1\tx", []),
+    ("in.jsonl", "[]\n", ["--raw-tags", "-a", "qir_profiles=a\rb"], "METADATA\tqir_profiles\ta", []),
 ]
 
 
@@ -366,6 +373,7 @@ OLD_BYTES = b"an earlier result that must survive\n"
         pytest.param("in.json", "{", id="invalid-document"),
         pytest.param("in.jsonl", '[["USER:INT:a", 1]]\n' * 50 + "[oops]\n", id="fails-after-streaming-shots"),
         pytest.param("in.jsonl", '[["USER:INT:a", 1]]\n[5]\n', id="unreadable-entry-in-stream"),
+        pytest.param("in.jsonl", '[["USER:INT:a", 1]]\n[["USER:INT:a\\n", 1]]\n', id="forged-tag-in-stream"),
         pytest.param("missing.json", None, id="missing-input"),
     ],
 )
@@ -552,16 +560,27 @@ def test_count_folder_sums_the_counts_of_each_file(tmp_path):
     assert json.loads(proc.stdout) == Counter(each[0]) + Counter(each[1])
 
 
-def test_no_input_on_a_terminal_shows_the_usage():
-    proc = subprocess.run(MODULE, stdin=pty.openpty()[1], capture_output=True, timeout=60)
-    assert (proc.returncode, stderr_lines(proc)[0]) == (2, "usage: brevant-labeled [-h] [-o OUTPUT] [-a KEY=VALUE] [--jsonl] [-q] [-v]")
+@pytest.mark.parametrize("name, command", [("brevant-labeled", MODULE), ("brevant-read", READ)])
+def test_no_input_on_a_terminal_shows_the_usage(name, command):
+    proc = subprocess.run(command, stdin=pty.openpty()[1], capture_output=True, timeout=60)
+    lines = stderr_lines(proc)
+    assert (proc.returncode, lines[0].split()[:3], lines[-1]) == (
+        2, ["usage:", name, "[-h]"], f"{name}: error: no input: name a file, or pipe the input in"
+    )
 
 
-@pytest.mark.parametrize("flag", ["-a", "--attribute"])
-def test_attribute_without_equals_is_a_usage_error(flag):
-    proc = run(EXAMPLES / "worked_example.json", flag, "required_num_qubits")
+@pytest.mark.parametrize(
+    "flag, value, says",
+    [
+        ("-a", "required_num_qubits", "KEY=VALUE"),
+        ("--attribute", "required_num_qubits", "KEY=VALUE"),
+        ("-a", "qir_profiles=a\nb", "--attribute: qir_profiles: the value holds a line end"),
+    ],
+)
+def test_bad_attribute_flags(flag, value, says):
+    proc = run(EXAMPLES / "worked_example.json", flag, value)
     assert proc.returncode == 2
-    assert "KEY=VALUE" in proc.stderr.decode()
+    assert says in proc.stderr.decode()
     assert proc.stdout == b""
 
 
