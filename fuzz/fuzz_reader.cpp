@@ -108,16 +108,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view cuts(reinterpret_cast<const char*>(data) + 1, cut_bytes);
     std::string_view text(reinterpret_cast<const char*>(data) + 1 + cut_bytes, size - 1 - cut_bytes);
 
-    for (bool collect : {true, false}) {
-        Outcome whole{DocumentReader(collect, small_limits), std::nullopt};
-        Outcome chunked{DocumentReader(collect, small_limits), std::nullopt};
+    for (Departures departures : {Departures::Collect, Departures::Raise}) {
+        Outcome whole{DocumentReader(departures, small_limits), std::nullopt};
+        Outcome chunked{DocumentReader(departures, small_limits), std::nullopt};
         read(whole, text, {});
         read(chunked, text, cuts.empty() ? std::string_view("\x01") : cuts);
         if (whole.error.has_value() != chunked.error.has_value()) fail("chunking changed whether reading failed");
         if (whole.error && (whole.error->line != chunked.error->line || whole.error->column != chunked.error->column ||
                             whole.error->message != chunked.error->message))
             fail("chunking changed the first departure");
-        if (collect && whole.reader.problems().size() != chunked.reader.problems().size())
+        if (departures == Departures::Collect && whole.reader.problems().size() != chunked.reader.problems().size())
             fail("chunking changed the departures");
         if (!same_entries(whole.reader.document(), chunked.reader.document())) fail("chunking changed the document");
         check_document(whole.reader.document());

@@ -22,7 +22,7 @@ namespace brevant::py {
 namespace {
 
 struct ReaderState {
-    ReaderState(bool keep, bool collect) : reader(collect), keep(keep) {}
+    ReaderState(bool keep, reader::Departures departures) : reader(departures), keep(keep) {}
     reader::DocumentReader reader;
     DocumentObjects objects;
     bool keep;
@@ -80,10 +80,11 @@ PyObject* reader_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         PyObject* bound[std::size(new_params)] = {};
         bind_tuple_dict(new_signature, args, kwargs, bound);
-        const bool keep = flag_argument(bound[0], true), collect = flag_argument(bound[1], false);
+        const bool keep = flag_argument(bound[0], true);
+        const auto departures = flag_argument(bound[1], false) ? reader::Departures::Collect : reader::Departures::Raise;
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(subtype, Py_tp_alloc));
         Ref self = checked(alloc(subtype, 0));
-        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep, collect);
+        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep, departures);
         return self.release();
     });
 }
