@@ -535,6 +535,7 @@ MEASUREMENTS = EXAMPLES / "measurements.txt"
         pytest.param(1, [*READ, "--counts", MEASUREMENTS], 1, ["brevant-read: error: cannot write standard output: it is closed"], id="read-stdout-closed"),
         pytest.param("no-reader", [*READ, MEASUREMENTS], 141, [], id="read-no-reader"),
         pytest.param(1, [*CHECK, MEASUREMENTS], 1, ["brevant-check: error: cannot write standard output: it is closed"], id="check-stdout-closed"),
+        pytest.param(1, [*CHECK, "-q", MEASUREMENTS], 0, [], id="check-quiet-needs-no-stdout"),
         pytest.param("no-reader", [*CHECK, WORKED_PATH], 141, [], id="check-no-reader"),
     ],
 )
@@ -543,6 +544,35 @@ def test_standard_streams(kind, command, status, errors):
     proc = subprocess.run(command, stderr=subprocess.PIPE, timeout=60, **streams)
     assert (proc.returncode, stderr_lines(proc)) == (status, errors)
     assert not proc.stdout  # least of all a message meant for standard error
+
+
+LIST_VALUE = "list-value: ARRAY value '[3, 4]' is a list; a container is an ARRAY or TUPLE record followed by its element records"
+
+
+@pytest.mark.parametrize(
+    "inputs, status, out, errors",
+    [
+        pytest.param(
+            [os.fsdecode(b"bad\xffname.txt"), "missing.txt", "worked.txt"], 2,
+            [f"bad\\xffname.txt:11: {LIST_VALUE}", f"worked.txt:11: {LIST_VALUE}"],
+            ["brevant-check: error: cannot read 'missing.txt': No such file or directory"],
+            id="each-input-reported-also-after-a-name-not-utf8",
+        ),
+        pytest.param(
+            ["/dev/zero"], 2,
+            ["/dev/zero:1: line-too-long: line of 16777217 characters, longer than 16777216; not checked",
+             "/dev/zero:1: header-missing: expected HEADER schema_version 2.1 here",
+             "/dev/zero:1: no-shots: document holds no complete shot"],
+            ["brevant-check: error: /dev/zero: a line longer than 16777216 bytes; the rest is not checked"],
+            id="endless-line",
+        ),
+    ],
+)
+def test_check_reports_each_input(inputs, status, out, errors, tmp_path):
+    for name in "worked.txt", os.fsdecode(b"bad\xffname.txt"):
+        (tmp_path / name).write_bytes(WORKED)
+    proc = subprocess.run([*CHECK, *inputs], capture_output=True, cwd=tmp_path, timeout=60)
+    assert (proc.returncode, proc.stdout.decode().splitlines(), stderr_lines(proc)) == (status, out, errors)
 
 
 def test_read_back_and_written_again_is_the_same_document():
@@ -560,7 +590,7 @@ def test_count_folder_sums_the_counts_of_each_file(tmp_path):
     assert json.loads(proc.stdout) == Counter(each[0]) + Counter(each[1])
 
 
-@pytest.mark.parametrize("name, command", [("brevant-labeled", MODULE), ("brevant-read", READ)])
+@pytest.mark.parametrize("name, command", [("brevant-labeled", MODULE), ("brevant-read", READ), ("brevant-check", CHECK)])
 def test_no_input_on_a_terminal_shows_the_usage(name, command):
     proc = subprocess.run(command, stdin=pty.openpty()[1], capture_output=True, timeout=60)
     lines = stderr_lines(proc)

@@ -84,9 +84,9 @@ def add_input_output(parser: argparse.ArgumentParser, input_help: str, task: str
     )
 
 
-def require_input(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
+def require_input(parser: argparse.ArgumentParser, inputs: list[str]) -> None:
     """Standard input on a terminal would wait silently: show the usage instead."""
-    if args.input == "-" and sys.stdin is not None and sys.stdin.isatty():
+    if "-" in inputs and sys.stdin is not None and sys.stdin.isatty():
         parser.error("no input: name a file, or pipe the input in")
 
 
@@ -131,12 +131,21 @@ def interrupt(signum: int, frame: object) -> None:
     raise Interrupted(signum)
 
 
+def shown(path: str) -> str:
+    """An input's name as messages give it; bytes of a file name that are not UTF-8 as \\xNN."""
+    return "<stdin>" if path == "-" else os.fsencode(path).decode("utf-8", "backslashreplace")
+
+
 class NamedInput:
-    """An input read in chunks, whose failure to read is told apart from one to write."""
+    """An open input read in chunks, whose failure to read is told apart from one to write."""
 
     def __init__(self, stream: BinaryIO, path: str) -> None:
         self.stream = stream
-        self.name = "<stdin>" if path == "-" else path
+        self.name = shown(path)
+        self.size = regular_file_size(stream)
+
+    def fileno(self) -> int:
+        return self.stream.fileno()
 
     def read(self, size: int = -1) -> bytes:
         with self.reading():
@@ -151,24 +160,33 @@ class NamedInput:
         try:
             yield
         except OSError as exc:
-            raise InputError(f"cannot read {self.name!r}: {exc.strerror or exc}") from None
+            raise InputError(f"cannot read '{self.name}': {exc.strerror or exc}") from None
 
     def __iter__(self) -> Iterator[bytes]:
         return iter(self.readline, b"")
 
 
+def regular_file_size(stream: BinaryIO) -> int | None:
+    """The byte count a progress bar can show: a regular file's size, else unknown."""
+    try:
+        found = os.fstat(stream.fileno())
+    except (OSError, ValueError):  # a stream without a file descriptor, as under a test runner
+        return None
+    return found.st_size if stat.S_ISREG(found.st_mode) else None
+
+
 @contextlib.contextmanager
-def open_input(path: str) -> Iterator[BinaryIO]:
+def open_input(path: str) -> Iterator[NamedInput]:
     try:
         stream = standard_input() if path == "-" else open(path, "rb")
     except OSError as exc:
-        source = "standard input" if path == "-" else repr(path)
+        source = "standard input" if path == "-" else f"'{shown(path)}'"
         raise InputError(f"cannot read {source}: {exc.strerror}") from None
     if path == "-":
-        yield stream
+        yield NamedInput(stream, path)
         return
     with stream:
-        yield stream
+        yield NamedInput(stream, path)
 
 
 def standard_input() -> BinaryIO:
@@ -178,7 +196,7 @@ def standard_input() -> BinaryIO:
 
 
 @contextlib.contextmanager
-def open_output(path: str, source: BinaryIO | None = None) -> Iterator[TextIO]:
+def open_output(path: str, source: NamedInput | None = None) -> Iterator[TextIO]:
     """`source`, the open input, is refused as output when it is a regular file.
 
     A regular file (also one reached through symlinks) or a path that does not exist yet

@@ -19,6 +19,7 @@ from brevant._cli_io import (
     open_output,
     require_input,
     run,
+    shown,
 )
 from brevant.reader import LabeledParseError, count_labeled, iter_shots, read_labeled
 
@@ -77,7 +78,7 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         parser.error("--labels needs --counts or --memory")
     if args.labels is not None and len(set(args.labels)) != len(args.labels):
         parser.error("--labels names a label more than once")
-    require_input(parser, args)
+    require_input(parser, [args.input])
     return args
 
 
@@ -106,10 +107,9 @@ def located(name: str, error: LabeledParseError) -> str:
 
 
 def read_and_write(args: argparse.Namespace) -> int:
-    name = "<stdin>" if args.input == "-" else args.input
+    name = shown(args.input)
     try:
-        with open_input(args.input) as stream, open_output(args.output, stream) as out:
-            source = NamedInput(stream, args.input)
+        with open_input(args.input) as source, open_output(args.output, source) as out:
             if args.counts or args.memory:
                 write_bits(source, args, out)
             else:
