@@ -1,9 +1,14 @@
 """The brevant-labeled converter, run as users run it: in a child process."""
 
+import bz2
 import concurrent.futures
 import contextlib
 import fcntl
+import gzip
+import importlib.util
+import io
 import json
+import lzma
 import os
 import pty
 import shutil
@@ -299,6 +304,8 @@ BAD_INPUTS = [
     ("in.json", '[[], [["USER:RESULT:x\\nOUTPUT\\tRESULT\\t1\\tfake", 1]]]', "{path}: [1]: tag 'x\\nOUTPUT\\tRESULT\\t1\\tfake' holds a line end", "(--raw-tags writes it as it is)"),
     ("in.jsonl", '[]\n[["USER:RESULT:r", 0], ["USER:INT:x\\u000dEND\\t0", 1]]\n', "{path}:2: tag 'x\\rEND\\t0' holds a line end", "record of its own"),
     ("in.json", '{"shots": [], "attributes": {"qir_profiles": "a\\nb"}}', "{path}: attributes: qir_profiles: the value holds a line end", "--raw-tags"),
+    ("in.json", gzip.compress(b"[[]]")[:12], "cannot read '{path}': ", "Compressed file ended"),
+    ("in.jsonl", lzma.compress(b"[]\n")[:-9] + bytes(9), "cannot read '{path}': ", "Corrupt input data"),
 ]
 
 
@@ -573,6 +580,35 @@ def test_check_reports_each_input(inputs, status, out, errors, tmp_path):
         (tmp_path / name).write_bytes(WORKED)
     proc = subprocess.run([*CHECK, *inputs], capture_output=True, cwd=tmp_path, timeout=60)
     assert (proc.returncode, proc.stdout.decode().splitlines(), stderr_lines(proc)) == (status, out, errors)
+
+
+@pytest.mark.parametrize("compress", [gzip.compress, bz2.compress, lzma.compress], ids=["gzip", "bzip2", "xz"])
+def test_compressed_input_reads_as_the_plain_one(compress, tmp_path, monkeypatch):
+    plain = MEASUREMENTS.read_bytes()
+    packed = tmp_path / "measurements.txt.z"
+    packed.write_bytes(compress(plain))
+    expected = brevant.read_labeled(plain)
+    assert brevant.read_labeled(packed.read_bytes()).shots() == expected.shots()
+    assert brevant.check_labeled(packed) == brevant.check_labeled(plain)
+    monkeypatch.setattr("brevant._lines.CHUNK_CHARS", 1000)  # streaming: many chunks, split anywhere
+    assert list(brevant.iter_shots(packed)) == expected.shots()
+    assert brevant.count_labeled(io.BytesIO(packed.read_bytes())) == expected.counts()
+    for command, stdin in [([*READ, "--memory", packed], None), ([*READ, "--memory"], packed.read_bytes())]:
+        proc = subprocess.run(command, input=stdin, capture_output=True, timeout=60)
+        assert (proc.returncode, proc.stdout.decode().split()) == (0, expected.memory())
+    assert subprocess.run([*CHECK, packed], timeout=60).returncode == 0
+    for name, text in [("shots.jsonl", EXAMPLES / "measurements.jsonl"), ("shots.json", WORKED_PATH)]:
+        (tmp_path / name).write_bytes(compress(text.read_bytes()))
+        assert run(tmp_path / name).stdout == run(text).stdout
+
+
+@pytest.mark.skipif(importlib.util.find_spec("compression") is not None, reason="zstd may be read here")
+def test_zstd_without_the_module_is_named():
+    zstd_frame = b"\x28\xb5\x2f\xfd" + bytes(10)
+    with pytest.raises(ValueError, match=r"zstd-compressed, which Python 3\.\d+ cannot read \(compression\.zstd comes with 3\.14\)"):
+        brevant.read_labeled(zstd_frame)
+    proc = subprocess.run([*READ], input=zstd_frame, capture_output=True, timeout=60)
+    assert (proc.returncode, stderr_lines(proc)[0].split(": ")[:3]) == (2, ["brevant-read", "error", "cannot read '<stdin>'"])
 
 
 def test_read_back_and_written_again_is_the_same_document():

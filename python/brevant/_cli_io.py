@@ -38,6 +38,8 @@ import threading
 from collections.abc import Callable, Iterator
 from typing import BinaryIO, TextIO
 
+from brevant._lines import decompressed, decompression_errors
+
 # What a shell reports for a program killed by SIGPIPE, the usual end of `cmd | head`.
 BROKEN_PIPE = 128 + 13
 SIGNALS = tuple(getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name))
@@ -137,15 +139,20 @@ def shown(path: str) -> str:
 
 
 class NamedInput:
-    """An open input read in chunks, whose failure to read is told apart from one to write."""
+    """An open input read in chunks, whose failure to read is told apart from one to write.
 
-    def __init__(self, stream: BinaryIO, path: str) -> None:
-        self.stream = stream
+    Compressed input is read decompressed; `raw` is the file as opened.
+    """
+
+    def __init__(self, raw: BinaryIO, path: str) -> None:
+        self.raw = raw
         self.name = shown(path)
-        self.size = regular_file_size(stream)
+        self.size = regular_file_size(raw)
+        with self.reading():
+            self.stream: BinaryIO = decompressed(raw)
 
     def fileno(self) -> int:
-        return self.stream.fileno()
+        return self.raw.fileno()
 
     def read(self, size: int = -1) -> bytes:
         with self.reading():
@@ -159,8 +166,10 @@ class NamedInput:
     def reading(self) -> Iterator[None]:
         try:
             yield
-        except OSError as exc:
-            raise InputError(f"cannot read '{self.name}': {exc.strerror or exc}") from None
+        # Evaluated only on a failure: it names the errors of the decompressors loaded by then.
+        except (ValueError, *decompression_errors()) as exc:
+            reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
+            raise InputError(f"cannot read '{self.name}': {reason}") from None
 
     def __iter__(self) -> Iterator[bytes]:
         return iter(self.readline, b"")

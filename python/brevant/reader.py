@@ -15,7 +15,8 @@ first record leftmost; a RESULT_ARRAY's own bits keep their order. With
 taken, in the order of ``labels`` (a marginal); every shot must have them.
 
 A ``source`` is the document text itself (a ``str``, never a path), ``bytes``,
-a path (``os.PathLike``), or a binary or text file object, read in chunks.
+a path (``os.PathLike``), or a binary or text file object, read in chunks;
+gzip, bzip2 and xz data (zstd from Python 3.14) is decompressed as it is read.
 
 A log states its own counts and lengths, so the reader bounds them before it
 holds anything for them: a line of at most 16 MiB, at most 1,048,576 distinct
