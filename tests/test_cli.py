@@ -617,13 +617,35 @@ def test_read_back_and_written_again_is_the_same_document():
     assert run("--jsonl", stdin=shots).stdout == written == MEASUREMENTS.read_bytes()
 
 
-def test_count_folder_sums_the_counts_of_each_file(tmp_path):
+def test_counts_of_several_files_are_the_sum_of_each(tmp_path):
     (tmp_path / "a.txt").write_bytes(MEASUREMENTS.read_bytes())
     first_shots = (EXAMPLES / "measurements.jsonl").read_bytes().splitlines(keepends=True)[:40]
-    (tmp_path / "b.txt").write_bytes(run("--jsonl", stdin=b"".join(first_shots)).stdout)
-    proc = subprocess.run([sys.executable, EXAMPLES / "count_folder.py", tmp_path], capture_output=True, check=True, timeout=120)
-    each = [brevant.read_labeled(path).counts() for path in (tmp_path / "a.txt", tmp_path / "b.txt")]
-    assert json.loads(proc.stdout) == Counter(each[0]) + Counter(each[1])
+    (tmp_path / "b.txt.gz").write_bytes(gzip.compress(run("--jsonl", stdin=b"".join(first_shots)).stdout))
+    paths = [tmp_path / "a.txt", tmp_path / "b.txt.gz", tmp_path / "a.txt"]
+    each = [Counter(brevant.read_labeled(path.read_bytes()).counts(["r1", "r0"])) for path in paths]
+    expected = dict(each[0] + each[1] + each[2])
+    assert brevant.count_labeled(paths, ["r1", "r0"]) == expected
+    for jobs in "1", "2":
+        proc = subprocess.run([*READ, "--counts", "--labels", "r1,r0", "-j", jobs, *paths], capture_output=True, timeout=120)
+        assert (proc.returncode, json.loads(proc.stdout), proc.stderr) == (0, expected, b""), jobs
+    folder = subprocess.run([sys.executable, EXAMPLES / "count_folder.py", tmp_path, "--labels", "r1,r0", "--pattern", "*.txt*"], capture_output=True, check=True, timeout=120)
+    assert json.loads(folder.stdout) == dict(each[0] + each[1])
+
+
+@pytest.mark.parametrize(
+    "command, error",
+    [
+        ([*READ, "--counts", "-j", "2", MEASUREMENTS, "{bad}"], "brevant-read: error: {bad}:2:1: "),
+        ([*READ, "--counts", "-j", "0", MEASUREMENTS], "brevant-read: error: argument -j/--jobs: expected a whole number of at least 1, got '0'"),
+        ([sys.executable, EXAMPLES / "count_folder.py", EXAMPLES, "--labels", "r0,r0"], "count_folder.py: error: --labels names a label more than once"),
+    ],
+)
+def test_many_files_errors_end_in_one_line(command, error, tmp_path):
+    bad = tmp_path / "bad.txt"
+    bad.write_text("START\nNOT A RECORD\n")
+    proc = subprocess.run([str(arg).format(bad=bad) for arg in command], capture_output=True, timeout=120)
+    assert (proc.returncode, proc.stdout) == (2, b"")
+    assert stderr_lines(proc)[-1].startswith(error.format(bad=bad)) and b"Traceback" not in proc.stderr
 
 
 @pytest.mark.parametrize("name, command", [("brevant-labeled", MODULE), ("brevant-read", READ), ("brevant-check", CHECK)])

@@ -7,12 +7,12 @@ through `open_output`:
                                reader that went away ends the run as listed below
     open_input(path)           the input's bytes ("-" is standard input) as a NamedInput,
                                whose failures to read are InputError
-    open_output(path, source)  a UTF-8 text stream with LF line ends to "-" (standard
+    open_output(path, inputs)  a UTF-8 text stream with LF line ends to "-" (standard
                                output) or to `path`, written safely whatever is there
     failure_status(...)        says why a run failed, in one line, and gives its status
     Refused                    raised by open_output before anything is created: the
                                path must not be written
-    add_input_output(...)      the INPUT and -o OUTPUT arguments of a one-input tool;
+    add_input_output(...)      the INPUT and -o OUTPUT arguments of a tool;
     require_input(...)         and its usage error when no input is named on a terminal
     exit_status_help(...)      the "exit status" part of a tool's --help
 
@@ -35,7 +35,7 @@ import stat
 import sys
 import tempfile
 import threading
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterator, Sequence
 from typing import BinaryIO, TextIO
 
 from brevant._lines import decompressed, decompression_errors
@@ -78,8 +78,13 @@ def failure_status(prog: str, output: str, exc: Exception) -> int:
     return 1
 
 
-def add_input_output(parser: argparse.ArgumentParser, input_help: str, task: str) -> None:
-    parser.add_argument("input", nargs="?", default="-", help=f"{input_help}; '-' or none reads standard input")
+def add_input_output(parser: argparse.ArgumentParser, input_help: str, task: str, many: bool = False) -> None:
+    """The INPUT (or with `many`, INPUT ... as `inputs`) and -o OUTPUT arguments."""
+    help = f"{input_help}; '-' or none reads standard input"
+    if many:
+        parser.add_argument("inputs", nargs="*", default=["-"], metavar="INPUT", help=help)
+    else:
+        parser.add_argument("input", nargs="?", default="-", help=help)
     parser.add_argument(
         "-o", "--output", default="-",
         help=f"write here instead of standard output; a file is replaced only if the {task} succeeds",
@@ -205,8 +210,8 @@ def standard_input() -> BinaryIO:
 
 
 @contextlib.contextmanager
-def open_output(path: str, source: NamedInput | None = None) -> Iterator[TextIO]:
-    """`source`, the open input, is refused as output when it is a regular file.
+def open_output(path: str, inputs: Sequence[str] = ()) -> Iterator[TextIO]:
+    """The `inputs` (paths, "-" for standard input) are refused as output when regular files.
 
     A regular file (also one reached through symlinks) or a path that does not exist yet
     appears only whole: the text goes to a temporary file beside it, renamed over it when
@@ -222,10 +227,10 @@ def open_output(path: str, source: NamedInput | None = None) -> Iterator[TextIO]
         target = None
     if target is not None and stat.S_ISDIR(target.st_mode):
         raise Refused(f"refusing to write {path!r}: it is a directory")
-    if target is not None and source is not None and stat.S_ISREG(target.st_mode):
-        if os.path.samestat(target, os.fstat(source.fileno())):
+    if target is not None and stat.S_ISREG(target.st_mode):
+        if any(same_file(target, sys.stdin if name == "-" else name) for name in inputs):
             raise Refused(f"refusing to write {path!r}: it is the input file")
-    if target is not None and sys.stdout is not None and same_file(target, sys.stdout):
+    if target is not None and same_file(target, sys.stdout):
         yield from write_standard_output()
     elif target is None or stat.S_ISREG(target.st_mode):
         yield from replace_whole(os.path.realpath(path), target)
@@ -233,11 +238,15 @@ def open_output(path: str, source: NamedInput | None = None) -> Iterator[TextIO]
         yield from write_through(path, target)
 
 
-def same_file(target: os.stat_result, stream: TextIO) -> bool:
-    try:
-        return os.path.samestat(target, os.fstat(stream.fileno()))
-    except (OSError, ValueError):  # a stream without a file descriptor, as under a test runner
+def same_file(target: os.stat_result, other: str | TextIO | None) -> bool:
+    """Whether `other`, a path or a standard stream, is the file `target`."""
+    if other is None:
         return False
+    try:
+        found = os.stat(other) if isinstance(other, str) else os.fstat(other.fileno())
+    except (OSError, ValueError):  # missing, or a stream without a file descriptor, as under a test runner
+        return False
+    return os.path.samestat(target, found)
 
 
 def write_standard_output() -> Iterator[TextIO]:

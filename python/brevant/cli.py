@@ -355,7 +355,7 @@ def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
     jsonl = args.jsonl or args.input.lower().endswith(JSONL_SUFFIXES)
     if not args.raw_tags:
         refuse_line_ends_in(flags, "--attribute")
-    with open_input(args.input) as source, open_output(args.output, source) as text_out:
+    with open_input(args.input) as source, open_output(args.output, [args.input]) as text_out:
         out = ValueWatch(text_out)
         if not jsonl:
             convert_document(source.read(), source.name, flags, out, counter, args.raw_tags)
