@@ -18,7 +18,7 @@ import io
 import os
 import sys
 from collections.abc import Callable, Iterator
-from typing import Any
+from typing import Any, AnyStr, Generic
 
 CHUNK_CHARS = 1 << 20
 # A line longer than this is reported, not held, so that memory stays bounded
@@ -114,14 +114,14 @@ def decompression_errors() -> tuple[type[Exception], ...]:
     return (OSError, EOFError, *loaded)
 
 
-class _Held:
+class _Held(Generic[AnyStr]):
     """A stream whose first bytes were read already: they are handed out first."""
 
-    def __init__(self, head: str | bytes, read: Callable[[int], str | bytes]) -> None:
-        self.head = head
-        self.rest = read
+    def __init__(self, head: AnyStr, read: Callable[[int], AnyStr]) -> None:
+        self.head: AnyStr = head
+        self.rest: Callable[[int], AnyStr] = read
 
-    def read(self, size: int = -1) -> str | bytes:
+    def read(self, size: int = -1) -> AnyStr:
         if not self.head:
             return self.rest(size)
         if size < 0:
