@@ -60,18 +60,37 @@ CASES = [
     ("2.1", H, [(2, "no-shots")]),
     ("2.1", WORKED_EXAMPLE_TEXT, [(11, "list-value")]),
     ("2.1", "", [(1, "header-missing"), (1, "no-shots")]),
-    ("2.1", b"\xef\xbb\xbfHEADER\tschema_id\tlabeled\n", [(1, "unknown-record"), (1, "header-missing"), (1, "no-shots")]),
+    ("2.1", b"\xef\xbb\xbfHEADER\tschema_id\tlabeled\n",
+     [(1, "unknown-record"), (1, "header-missing"), (1, "header-missing"), (1, "no-shots")]),
+    # A record where a header belongs is still checked, and placed, for what it is.
+    ("2.1", "HEADER\tschema_id\tlabeled\n" + "OUTPUT\tBOOL\t1\ta\n" + shot(),
+     [(2, "bad-bool"), (2, "header-missing"), (2, "output-outside-shot")]),
+    # Findings inside an open container wait for its count, and keep their order.
+    ("2.1", H + shot("OUTPUT\tARRAY\t3\ta", "OUTPUT\tBOOL\t1\tb", "x", "OUTPUT\tTUPLE\t1\tt", "y", "OUTPUT\tINT\t1\ti", "z"),
+     [(4, "count-mismatch"), (5, "bad-bool"), (6, "unknown-record"), (8, "unknown-record"), (10, "unknown-record")]),
+    ("2.1", H + shot(*["OUTPUT\tARRAY\t2\ta"] * 257, "x"), [(260, "nesting-too-deep"), (261, "unknown-record")]),
+    ("ordered/1.0", "HEADER\tschema_id\tordered\nHEADER\tschema_version\t1.0\n"
+     + shot("OUTPUT\tARRAY\t2", "OUTPUT\tRESULT\t0", "OUTPUT\tINT\t-5"), []),
+    ("ordered/2.0", "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.0\n"
+     + shot("OUTPUT\tRESULT\t0\tr", "OUTPUT\tRESULT_ARRAY\t01", "OUTPUT\tTUPLE\t2"),
+     [(1, "schema-mismatch"), (4, "extra-fields"), (5, "unknown-output-type"), (6, "count-mismatch")]),
 ]
+
+
+def _schema(version):
+    """{"schema": ..., "version": ...} from "2.1" or "ordered/2.1"."""
+    schema, _, version = version.rpartition("/")
+    return {"schema": schema or "labeled", "version": version}
 
 
 @pytest.mark.parametrize("version, document, expected", CASES)
 def test_findings(version, document, expected, monkeypatch):
-    found = check_labeled(document, version=version)
+    found = check_labeled(document, **_schema(version))
     assert [(f.line, f.code) for f in found] == expected
     assert all(f.message == f.message.strip() and "\n" not in f.message for f in found)
     monkeypatch.setattr(brevant._lines, "CHUNK_CHARS", 2)  # CRLF and UTF-8 split between chunks
     data = document if isinstance(document, bytes) else document.encode()
-    assert check_labeled(io.BytesIO(data), version=version) == found
+    assert check_labeled(io.BytesIO(data), **_schema(version)) == found
 
 
 def test_every_code_is_tested_and_documented():

@@ -2,9 +2,7 @@
 
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "labeled_reader/next_tab.hpp"
 
 namespace brevant::reader {
 namespace {
@@ -24,20 +22,6 @@ const QirTypeName& row(QirType type) noexcept {
     for (const QirTypeName& name : qir_type_names)
         if (name.type == type) return name;
     return qir_type_names[0];
-}
-
-// Fields are short, so a library call per TAB costs more than the scan;
-// sixteen bytes are compared at once where the target has SSE2.
-const char* next_tab(const char* p, const char* end) noexcept {
-#if defined(__SSE2__)
-    const __m128i tab = _mm_set1_epi8('\t');
-    for (; end - p >= 16; p += 16) {
-        auto block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        if (int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(block, tab))) return p + __builtin_ctz(hits);
-    }
-#endif
-    while (p != end && *p != '\t') ++p;
-    return p;
 }
 
 }  // namespace
@@ -82,6 +66,12 @@ std::optional<RecordKind> record_kind(std::string_view text) noexcept {
     if (text.size() == 6 && std::memcmp(text.data(), "OUTPUT", 6) == 0) return RecordKind::Output;
     const KindName* row = find_named(kind_names, text, &KindName::name);
     return row ? std::optional(row->kind) : std::nullopt;
+}
+
+std::string_view record_kind_name(RecordKind kind) noexcept {
+    for (const KindName& row : kind_names)
+        if (row.kind == kind) return row.name;
+    return {};
 }
 
 std::optional<QirType> qir_type_named(std::string_view text) noexcept {

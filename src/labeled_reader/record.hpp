@@ -32,6 +32,7 @@ Record split_record(std::string_view line) noexcept;
 // Record kinds and QIR type names match in either letter case, as quoted
 // literals in the record grammar do.
 std::optional<RecordKind> record_kind(std::string_view text) noexcept;
+std::string_view record_kind_name(RecordKind kind) noexcept;
 std::optional<QirType> qir_type_named(std::string_view text) noexcept;
 
 // The type name a record carries, and the caller's raw type name the

@@ -1,5 +1,6 @@
 // The module definition of brevant._reader and its one execution step.
 
+#include "python/reader/checker_type.hpp"
 #include "python/runtime/errors.hpp"
 #include "python/reader/parse_error_type.hpp"
 #include "python/reader/reader_type.hpp"
@@ -11,6 +12,8 @@ int exec_module(PyObject* module) {
     return guarded<int>(-1, [&] {
         if (PyModule_AddObjectRef(module, "Reader", reader_class()) < 0) throw_fetched();
         if (PyModule_AddObjectRef(module, "LabeledParseError", parse_error_class()) < 0) throw_fetched();
+        if (PyModule_AddObjectRef(module, "Checker", checker_class()) < 0) throw_fetched();
+        add_checker_tables(module);
         return 0;
     });
 }
@@ -21,7 +24,7 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_reader", "The native reader of QIR output records.", 0, nullptr, module_slots,
+    PyModuleDef_HEAD_INIT, "_reader", "The native reader and checker of QIR output records.", 0, nullptr, module_slots,
     nullptr,               nullptr,   nullptr,
 };
 
