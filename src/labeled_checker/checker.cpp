@@ -38,7 +38,11 @@ std::uint64_t count_of(std::string_view digits) noexcept {
 }  // namespace
 
 Checker::Checker(Rules rules, Options options)
-    : rules_(rules), options_(options), splitter_(options.max_line_bytes) {}
+    : rules_(rules),
+      options_(options),
+      splitter_(options.max_line_bytes),
+      ready_(options.queue_bytes),
+      held_(options.queue_bytes) {}
 
 void Checker::feed(std::string_view chunk) { splitter_.feed(chunk, *this); }
 
@@ -48,15 +52,9 @@ void Checker::finish() {
     if (phase_ <= Phase::ExpectVersion) expected_header(last, Code::HeaderMissing, phase_);
     if (shot_start_) {
         // On one line, the shot's end comes before the count of a container the line opened.
-        std::optional<Entry> on_last_line;
-        if (!open_.empty() && open_.back().line == last) {
-            if (Entry* entry = held_.placeholder_at_back(open_.back().id)) {
-                on_last_line = std::move(*entry);
-                held_.drop_placeholder(open_.back().id);
-            }
-        }
+        bool moved = !open_.empty() && open_.back().line == last && held_.drop_placeholder(open_.back().id);
         add(last, 1, Code::UnterminatedShot, message(Code::UnterminatedShot, {{"start", decimal(shot_start_)}}));
-        if (on_last_line) held_.push(std::move(*on_last_line));
+        if (moved) held_.push(Entry{Finding{}, open_.back().id});
         close_containers();
     } else if (shots_ == 0) {
         add(last, 1, Code::NoShots, message(Code::NoShots, {}));

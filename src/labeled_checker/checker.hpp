@@ -3,8 +3,9 @@
 // rule set, with the document-level rules (headers, shots, container counts)
 // on top. Findings come out in line order, and memory stays bounded by the
 // longest line: a container's count is settled only when it fills or its
-// shot ends, so the findings after an open container wait, but a finding
-// that the per-code limit leaves out is only counted.
+// shot ends, so the findings after an open container wait (on disk, past a
+// fixed amount of memory), while a finding the per-code limit leaves out is
+// only counted.
 
 #include <array>
 #include <cstdint>
@@ -23,6 +24,7 @@ struct Options {
     std::size_t max_line_bytes = reader::Limits{}.max_line_bytes;
     std::uint64_t per_code = 0;  // findings handed out per code; 0 for all of them
     std::uint32_t max_nesting = reader::Limits{}.max_nesting;
+    std::size_t queue_bytes = std::size_t{1} << 20;  // findings held in memory per queue; more wait on disk
 };
 
 class Checker {
