@@ -237,9 +237,10 @@ def test_formatter_output_of_numbers_conforms(shots):
 GOOD = H + shot("OUTPUT\tRESULT\t1\tr")
 BAD = H + shot("OUTPUT\tRESULT\t2\tr", "OUTPUT\tINT\t1\tt\tab")
 BAD_REPORT = [
-    "bad.txt:4: result-not-bit: RESULT value '2' is not 0 or 1",
-    "bad.txt:5: extra-fields: OUTPUT record has 4 fields after its kind, expected 3",
+    "bad.txt:4:15: result-not-bit: RESULT value '2' is not 0 or 1",
+    "bad.txt:5:16: extra-fields: OUTPUT record has 4 fields after its kind, expected 3",
 ]
+MANY = H + shot(*["OUTPUT\tBOOL\t1\tb"] * 12, "OUTPUT\tARRAY\t2\ta")
 
 
 UNREADABLE = H + shot("OUTPUT\tRESULT\t1\tr") + shot("OUTPUT\tRESULT\tx\tr") + shot("OUTPUT\tRESULT\t0\tr")
@@ -253,7 +254,14 @@ NOT_A_NUMBER = "unreadable.txt:7:15: RESULT value 'x' is not a number or a bool"
         ("check", ["-q", "good.txt", "bad.txt"], "", 1, [], ""),
         ("check", ["good.txt", "bad.txt"], "", 1, BAD_REPORT, ""),
         ("check", ["--schema-version", "2.0"], GOOD, 1,
-         ["<stdin>:2: version-mismatch: document declares schema version '2.1', checked against 2.0"], ""),
+         ["<stdin>:2:23: version-mismatch: document declares schema version '2.1', checked against 2.0"], ""),
+        ("check", ["--schema", "ordered"], GOOD.replace("\tr\n", "\n"), 1,
+         ["<stdin>:1:18: schema-mismatch: document declares schema 'labeled', checked as ordered"], ""),
+        ("check", [], MANY, 1, [f"<stdin>:{n}:13: bad-bool: BOOL value '1' is not true or false" for n in range(4, 14)]
+         + ["<stdin>:16:14: count-mismatch: ARRAY count 2, but only 0 element records follow in its shot",
+            "<stdin>: … and 2 more bad-bool"], ""),
+        ("check", ["--all", "-"], MANY, 1, [f"<stdin>:{n}:13: bad-bool: BOOL value '1' is not true or false" for n in range(4, 16)]
+         + ["<stdin>:16:14: count-mismatch: ARRAY count 2, but only 0 element records follow in its shot"], ""),
         ("check", ["bad.txt", "missing.txt", "good.txt"], "", 2, BAD_REPORT, "brevant-check: error: cannot read 'missing.txt'"),
         ("check", ["."], "", 2, [], "brevant-check: error: cannot read '.'"),
         ("read", ["bad.txt"], "", 0, ['[["USER:RESULT:r", 2], ["USER:INT:t\\tab", 1]]'], ""),

@@ -7,35 +7,30 @@ import sys
 from typing import TextIO
 
 from brevant import __version__
-from brevant._cli_io import BROKEN_PIPE, open_output, run
-from brevant.checker import VERSIONS, iter_findings
-from brevant.cli import InputError, NamedInput, open_input
+from brevant._cli_io import InputError, NamedInput, exit_status_help, failure_status, open_input, open_output, run
+from brevant.checker import SCHEMAS, VERSIONS, Omitted, iter_findings
 
 CHECK_PROG = "brevant-check"
+PER_CODE = 10  # findings of one code shown per input before the rest are only counted
 
 CHECK_EPILOG = f"""\
 Each departure is one line on standard output, as compilers and linters write
-them: FILE:LINE: CODE: message. The codes are stable; `pydoc brevant.checker`
-lists them.
+them: FILE:LINE:COLUMN: CODE: message. The codes are stable; `pydoc
+brevant.checker` lists them. After the first {PER_CODE} findings of a code in an input,
+one line says how many more there are, unless --all is given.
 
-exit status:
-  0    every input conforms
-  1    some input does not
-  2    bad usage, some input could not be read or the report could not be
-       written (said on standard error)
-  {BROKEN_PIPE}  the reader of the report went away (as in `| head`), as if killed by SIGPIPE
-  128+N  stopped by signal N (SIGINT 130, SIGHUP 129, SIGTERM 143)
-
+{exit_status_help("every input conforms", "some input does not conform, or ", writes_files=False)}
 example:
   {CHECK_PROG} results.txt
   my-runner --shots 1000 | {CHECK_PROG} --schema-version 2.0
+  {CHECK_PROG} --schema ordered --all results.txt
 """
 
 
 def parse_check_args(argv: list[str] | None) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog=CHECK_PROG,
-        description='Check QIR "Labeled" output documents against the output schema.',
+        description='Check QIR "Labeled" (or "Ordered") output documents against the output schema.',
         epilog=CHECK_EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
@@ -48,6 +43,11 @@ def parse_check_args(argv: list[str] | None) -> argparse.Namespace:
         help="the schema version to check against (default: %(default)s)",
     )
     parser.add_argument(
+        "--schema", default="labeled", choices=list(SCHEMAS),
+        help="the output schema to check against (default: %(default)s)",
+    )
+    parser.add_argument("--all", action="store_true", help="report every finding, however many of one code")
+    parser.add_argument(
         "-q", "--quiet", action="store_true",
         help="print nothing; stop reading an input at its first departure",
     )
@@ -55,16 +55,20 @@ def parse_check_args(argv: list[str] | None) -> argparse.Namespace:
     return parser.parse_args(argv)
 
 
-def check_input(path: str, version: str, quiet: bool, out: TextIO) -> bool:
-    """Whether the input conforms; its findings are written to `out` unless `quiet`."""
+def check_input(path: str, args: argparse.Namespace, out: TextIO) -> bool:
+    """Whether the input conforms; its findings are written to `out` unless quiet."""
+    per_code = None if args.all else PER_CODE
     with open_input(path) as stream:
         source = NamedInput(stream, path)
         conforms = True
-        for finding in iter_findings(source, version=version):
+        for finding in iter_findings(source, version=args.schema_version, schema=args.schema, per_code=per_code):
             conforms = False
-            if quiet:
+            if args.quiet:
                 break
-            out.write(f"{source.name}:{finding.line}: {finding.code}: {finding.message}\n")
+            if isinstance(finding, Omitted):
+                out.write(f"{source.name}: … and {finding.more} more {finding.code}\n")
+            else:
+                out.write(f"{source.name}:{finding.line}:{finding.column}: {finding.code}: {finding.message}\n")
     return conforms
 
 
@@ -78,14 +82,11 @@ def check_all(args: argparse.Namespace) -> int:
         with open_output("-") as out:
             for path in args.inputs:
                 try:
-                    if not check_input(path, args.schema_version, args.quiet, out):
+                    if not check_input(path, args, out):
                         status = max(status, 1)
                 except InputError as exc:
                     print(f"{CHECK_PROG}: error: {exc}", file=sys.stderr)
                     status = 2
-    except BrokenPipeError:
-        raise  # the reader went away: run() ends such a run quietly
     except OSError as exc:
-        print(f"{CHECK_PROG}: error: cannot write standard output: {exc.strerror or exc}", file=sys.stderr)
-        return 2
+        return failure_status(CHECK_PROG, "-", exc)
     return status

@@ -9,10 +9,13 @@
 #include <optional>
 
 #include "labeled_checker/checker.hpp"
+#include "python/reader/reader_type.hpp"
+#include "python/runtime/bound_method.hpp"
+#include "python/runtime/call_frame.hpp"
 #include "python/runtime/errors.hpp"
 #include "python/runtime/process_once.hpp"
 #include "python/runtime/ref.hpp"
-#include "python/runtime/utf8.hpp"
+#include "python/runtime/static_text.hpp"
 
 namespace brevant::py {
 namespace {
@@ -23,8 +26,6 @@ struct CheckerObject {
     PyObject_HEAD
     checker::Checker* checker;
 };
-
-checker::Checker& state(PyObject* self) { return *reinterpret_cast<CheckerObject*>(self)->checker; }
 
 Ref text(std::string_view value) {
     return created(PyUnicode_FromStringAndSize(value.data(), static_cast<Py_ssize_t>(value.size())));
@@ -37,20 +38,27 @@ const Row* named(const Row (&rows)[N], std::string_view wanted, Name name) {
     return nullptr;
 }
 
-std::string_view argument_text(const char* value) { return value ? std::string_view(value) : std::string_view(); }
+Py_ssize_t size_argument(PyObject* object) {
+    Py_ssize_t value = PyLong_AsSsize_t(object);
+    if (value == -1 && PyErr_Occurred()) throw_fetched();
+    return value;
+}
+
+constexpr std::string_view class_name = "Checker";
+constexpr Param new_params[] = {{"schema", Annotation::BuiltinsStr},
+                                {"version", Annotation::BuiltinsStr},
+                                {"max_line"},
+                                {"per_code"}};
+constexpr CallSignature new_signature{class_name, "__new__", new_params};
 
 PyObject* checker_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const char* keywords[] = {"schema", "version", "max_line", "per_code", nullptr};
-        const char* schema = nullptr;
-        const char* version = nullptr;
-        Py_ssize_t max_line = 0, per_code = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "ssnn:Checker", const_cast<char**>(keywords), &schema,
-                                         &version, &max_line, &per_code))
-            throw PythonError{};
-        const auto* schema_row = named(checker::schema_names, argument_text(schema), &checker::SchemaName::name);
-        const auto* version_row = named(checker::versions, argument_text(version), &checker::Version::name);
-        if (!schema_row || !version_row || max_line <= 0 || per_code < 0) {
+        PyObject* bound[std::size(new_params)] = {};
+        bind_tuple_dict(new_signature, args, kwargs, bound);
+        const auto* schema = named(checker::schema_names, str_argument("schema", bound[0]), &checker::SchemaName::name);
+        const auto* version = named(checker::versions, str_argument("version", bound[1]), &checker::Version::name);
+        const Py_ssize_t max_line = size_argument(bound[2]), per_code = size_argument(bound[3]);
+        if (!schema || !version || max_line <= 0 || per_code < 0) {
             PyErr_SetString(PyExc_ValueError, "unknown schema or version, or a bound out of range");
             throw PythonError{};
         }
@@ -60,7 +68,7 @@ PyObject* checker_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(subtype, Py_tp_alloc));
         Ref self = checked(alloc(subtype, 0));
         reinterpret_cast<CheckerObject*>(self.get())->checker =
-            new checker::Checker(checker::Rules{schema_row->schema, *version_row}, options);
+            new checker::Checker(checker::Rules{schema->schema, *version}, options);
         return self.release();
     });
 }
@@ -73,81 +81,89 @@ void checker_dealloc(PyObject* self) {
     Py_DECREF(reinterpret_cast<PyObject*>(type));  // instances of a heap type own a reference to it
 }
 
-PyObject* checker_feed(PyObject* self, PyObject* data) {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        if (PyUnicode_Check(data)) {
-            std::optional<std::string_view> utf8 = utf8_text(data);
-            if (!utf8) throw_fetched();
-            state(self).feed(*utf8);
-        } else if (PyBytes_Check(data)) {
-            char* buffer;
-            Py_ssize_t size;
-            if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
-            state(self).feed({buffer, static_cast<std::size_t>(size)});
-        } else {
-            throw_type_mismatch(data, "str or bytes");
-        }
-        Py_RETURN_NONE;
-    });
+Ref feed(checker::Checker& checker, PyObject* data) {
+    checker.feed(chunk_bytes(data));
+    return Ref::borrow(Py_None);
 }
 
-PyObject* checker_finish(PyObject* self, PyObject*) {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        state(self).finish();
-        Py_RETURN_NONE;
-    });
+Ref finish(checker::Checker& checker) {
+    checker.finish();
+    return Ref::borrow(Py_None);
 }
 
-// Up to one batch of settled findings, as (line, column, code, message).
-PyObject* checker_take(PyObject* self, PyObject*) {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        Ref list = created(PyList_New(0));
-        for (Py_ssize_t taken = 0; taken < batch; ++taken) {
-            std::optional<checker::Finding> finding = state(self).next();
-            if (!finding) break;
-            Ref item = created(PyTuple_New(4));
-            PyTuple_SetItem(item.get(), 0, created(PyLong_FromUnsignedLongLong(finding->line)).release());
-            PyTuple_SetItem(item.get(), 1, created(PyLong_FromUnsignedLongLong(finding->column)).release());
-            PyTuple_SetItem(item.get(), 2, text(checker::text_of(finding->code).name).release());
-            PyTuple_SetItem(item.get(), 3, text(finding->message).release());
-            if (PyList_Append(list.get(), item.get()) < 0) throw_fetched();
-        }
-        return list.release();
-    });
+// Each finding is taken from the queue before its objects are built, so a
+// call back into the checker from a collection sees a consistent queue.
+Ref take(checker::Checker& checker) {
+    Ref list = created(PyList_New(0));
+    for (Py_ssize_t taken = 0; taken < batch; ++taken) {
+        std::optional<checker::Finding> finding = checker.next();
+        if (!finding) break;
+        Ref item = created(PyTuple_New(4));
+        PyTuple_SetItem(item.get(), 0, created(PyLong_FromUnsignedLongLong(finding->line)).release());
+        PyTuple_SetItem(item.get(), 1, created(PyLong_FromUnsignedLongLong(finding->column)).release());
+        PyTuple_SetItem(item.get(), 2, text(checker::text_of(finding->code).name).release());
+        PyTuple_SetItem(item.get(), 3, text(finding->message).release());
+        if (PyList_Append(list.get(), item.get()) < 0) throw_fetched();
+    }
+    return list;
 }
 
-// (code, count) for each code the per-code limit left findings out of.
-PyObject* checker_omitted(PyObject* self, PyObject*) {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        Ref list = created(PyList_New(0));
-        for (const checker::CodeText& code : checker::code_texts) {
-            std::uint64_t count = state(self).omitted(code.code);
-            if (!count) continue;
-            Ref name = text(code.name);
-            Ref item = created(Py_BuildValue("(OK)", name.get(), static_cast<unsigned long long>(count)));
-            if (PyList_Append(list.get(), item.get()) < 0) throw_fetched();
-        }
-        return list.release();
-    });
+Ref omitted(checker::Checker& checker) {
+    Ref list = created(PyList_New(0));
+    for (const checker::CodeText& code : checker::code_texts) {
+        std::uint64_t more = checker.omitted(code.code);
+        if (!more) continue;
+        Ref item = created(PyTuple_New(2));
+        PyTuple_SetItem(item.get(), 0, text(code.name).release());
+        PyTuple_SetItem(item.get(), 1, created(PyLong_FromUnsignedLongLong(more)).release());
+        if (PyList_Append(list.get(), item.get()) < 0) throw_fetched();
+    }
+    return list;
 }
 
-PyMethodDef methods[] = {
-    {"feed", checker_feed, METH_O, "feed($self, data, /)\n--\n\nChecks a chunk (str or bytes), split anywhere."},
-    {"finish", checker_finish, METH_NOARGS, "finish($self)\n--\n\nMarks the end of the document."},
-    {"take", checker_take, METH_NOARGS,
-     "take($self)\n--\n\nUp to 4096 settled findings as (line, column, code, message), in line order."},
-    {"omitted", checker_omitted, METH_NOARGS,
-     "omitted($self)\n--\n\n(code, count) for each code whose findings the per-code limit cut short."},
+constexpr Param data[] = {{"data"}};
+
+namespace method {
+enum Index : std::size_t { feed, finish, take, omitted, count };
+}  // namespace method
+
+constexpr MethodInfo methods[method::count] = {
+    {"feed", data, Annotation::None, "Checks a chunk (str or bytes), split anywhere.", Passing::PositionalOnly},
+    {"finish", {}, Annotation::None, "Marks the end of the document."},
+    {"take", {}, Annotation::TypingAny, "Up to 4096 settled findings as (line, column, code, message), in line order."},
+    {"omitted", {}, Annotation::TypingAny, "(code, count) for each code whose findings the per-code limit cut short."},
+};
+
+struct CheckerBinding {
+    static constexpr std::string_view class_name = py::class_name;
+    static constexpr const auto& methods = py::methods;
+
+    static Ref run(PyObject* self, auto&& call) { return call(*reinterpret_cast<CheckerObject*>(self)->checker); }
+};
+
+template <std::size_t index, auto body>
+PyMethodDef checker_method() {
+    return method_def<CheckerBinding, index, body>();
+}
+
+PyMethodDef method_defs[method::count + 1] = {
+    checker_method<method::feed, feed>(),
+    checker_method<method::finish, finish>(),
+    checker_method<method::take, take>(),
+    checker_method<method::omitted, omitted>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
+constexpr auto type_doc = freeze_text<[] {
+    return text_signature(class_name, new_params, Passing::PositionalOrKeyword, false) +
+           "Checks a QIR output document pushed to it in chunks; per_code 0 hands out every finding.";
+}>();
+
 PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>("Checker(schema, version, max_line, per_code)\n--\n\n"
-                                  "Checks a QIR output document pushed to it in chunks; per_code 0 keeps every "
-                                  "finding.")},
+    {Py_tp_doc, const_cast<char*>(type_doc.c_str())},
     {Py_tp_new, reinterpret_cast<void*>(&checker_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&checker_dealloc)},
-    {Py_tp_methods, methods},
+    {Py_tp_methods, method_defs},
     {0, nullptr},
 };
 

@@ -1,9 +1,9 @@
 // The module definition of brevant._reader and its one execution step.
 
 #include "python/reader/checker_type.hpp"
-#include "python/runtime/errors.hpp"
 #include "python/reader/parse_error_type.hpp"
 #include "python/reader/reader_type.hpp"
+#include "python/runtime/errors.hpp"
 
 namespace brevant::py {
 namespace {
@@ -12,6 +12,7 @@ int exec_module(PyObject* module) {
     return guarded<int>(-1, [&] {
         if (PyModule_AddObjectRef(module, "Reader", reader_class()) < 0) throw_fetched();
         if (PyModule_AddObjectRef(module, "LabeledParseError", parse_error_class()) < 0) throw_fetched();
+        if (PyModule_AddObjectRef(module, "PanicException", panic_exception_type()) < 0) throw_fetched();
         if (PyModule_AddObjectRef(module, "Checker", checker_class()) < 0) throw_fetched();
         add_checker_tables(module);
         return 0;
