@@ -12,7 +12,7 @@ from test_document import WORKED_EXAMPLE_TEXT
 
 import brevant._lines
 from brevant import QirLabeledFormatter, check_labeled
-from brevant.checker import MESSAGES
+from brevant.checker import MESSAGES, Omitted, iter_findings
 from brevant.checker import __doc__ as CHECKER_DOC
 
 H = "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.1\n"
@@ -93,15 +93,43 @@ def test_findings(version, document, expected, monkeypatch):
     assert check_labeled(io.BytesIO(data), **_schema(version)) == found
 
 
+# Exact texts and columns (1-based bytes), as callers match on them.
+TEXTS = (H.encode() + b'START\nOUTPUT\tINT\t1\tx\x01y\nMETADATA\t"k"x\nOUTPUT\tDOUBLE\t' + b"9" * 45 + b"x\td\n"
+         b"it's\\\n\xc3\xa9\tz\nOUTPUT\tRESULT\t1\tr\xff\nOUTPUT\tBOOL\t\"\xf0\x9f\x98\x80\"\tb\nEND\t0\n")
+TEXTS_FOUND = [
+    (4, 15, "non-printable", "label holds U+0001, outside printable ASCII"),
+    (5, 10, "stray-quote", "METADATA key holds a double quote that does not enclose it"),
+    (6, 15, "bad-double", f"DOUBLE value '{'9' * 40}...' is not a decimal number, inf, infinity or nan"),
+    (7, 1, "unknown-record", "record of unknown kind \"it's\\\\\""),
+    (8, 1, "unknown-record", "record of unknown kind '\\xe9'"),
+    (9, 18, "non-printable", "label holds the byte 0xFF, outside printable ASCII"),
+    (10, 13, "bad-bool", "BOOL value '\"\\U0001f600\"' is not true or false"),
+]
+
+
+def test_texts():
+    assert [(f.line, f.column, f.code, f.message) for f in check_labeled(TEXTS)] == TEXTS_FOUND
+    assert check_labeled(TEXTS.decode("utf-8", "surrogateescape")) == check_labeled(TEXTS)
+
+
+def test_findings_behind_an_open_container():
+    """Past the memory a queue holds, waiting findings go to disk and come back in order; a limit per code counts the rest."""
+    document = H + shot("OUTPUT\tARRAY\t9\ta", *["x"] * 30000)
+    found = check_labeled(document)
+    assert [(f.line, f.code) for f in found] == [(4, "count-mismatch")] + [(n, "unknown-record") for n in range(5, 30005)]
+    assert list(iter_findings(document, per_code=3)) == found[:4] + [Omitted("unknown-record", 29997)]
+
+
 def test_every_code_is_tested_and_documented():
     tested = {code for _, _, expected in CASES for _, code in expected}
     assert tested | {"line-too-long"} == set(MESSAGES)
     assert all(f"\n    {code} " in CHECKER_DOC for code in MESSAGES)
 
 
-def test_unknown_version():
-    with pytest.raises(ValueError, match="'3.0'"):
-        check_labeled(H, version="3.0")
+@pytest.mark.parametrize("arguments, match", [({"version": "3.0"}, "'3.0'"), ({"schema": "x"}, "'x'"), ({"per_code": 0}, "0")])
+def test_bad_arguments(arguments, match):
+    with pytest.raises(ValueError, match=match):
+        iter_findings(H, **arguments)
 
 
 def test_long_line(monkeypatch):
@@ -161,17 +189,31 @@ _EOL = r"(?:\r\n|\r|\n)"
 _FIELD = r'(?:"[\x20\x21\x23-\x7e]*"|[\x20\x21\x23-\x7e]*)'
 _DOUBLE = r"[+-]?(?:INF|INFINITY|NAN|(?:[0-9]+|[0-9]*\.[0-9]+)(?:E[+-]?[0-9]+)?)"
 _PRIMITIVE = rf"(?:RESULT\t[01]|RESULT_ARRAY\t[01]+|BOOL\t(?:TRUE|FALSE)|INT\t[+-]?[0-9]+|DOUBLE\t{_DOUBLE})"
-_RECORD = rf"(?:METADATA\t{_FIELD}(?:\t{_FIELD})?|OUTPUT\t(?:{_PRIMITIVE}|(?:TUPLE|ARRAY)\t[0-9]+)\t{_FIELD})"
-_SHOT = rf"START(?:{_EOL}{_RECORD})*{_EOL}END\t0"
-_FILE = re.compile(
-    rf'HEADER\tSCHEMA_ID\tLABELED{_EOL}HEADER\tSCHEMA_VERSION\t(?:2\.1|"2\.1")'
-    rf"(?:{_EOL}HEADER\t{_FIELD}\t{_FIELD})*(?:{_EOL}{_SHOT})+{_EOL}?",
-    re.IGNORECASE | re.ASCII,
-)
 
 
-def _conforms(document):
-    if not _FILE.fullmatch(document):
+def _file(schema, label):
+    record = rf"(?:METADATA\t{_FIELD}(?:\t{_FIELD})?|OUTPUT\t(?:{_PRIMITIVE}|(?:TUPLE|ARRAY)\t[0-9]+){label})"
+    shot = rf"START(?:{_EOL}{record})*{_EOL}END\t0"
+    return re.compile(
+        rf'HEADER\tSCHEMA_ID\t{schema}{_EOL}HEADER\tSCHEMA_VERSION\t(?:2\.1|"2\.1")'
+        rf"(?:{_EOL}HEADER\t{_FIELD}\t{_FIELD})*(?:{_EOL}{shot})+{_EOL}?",
+        re.IGNORECASE | re.ASCII,
+    )
+
+
+# An Ordered document's OUTPUT records carry no label.
+_FILE = {"labeled": _file("LABELED", rf"\t{_FIELD}"), "ordered": _file("ORDERED", "")}
+
+
+def _ordered(lines):
+    """A generated Labeled document as Ordered: the schema named, the labels dropped."""
+    return [lines[0][: -len("labeled")] + "ordered"] + [
+        "\t".join(line.split("\t")[:3]) if line[:6].upper() == "OUTPUT" else line for line in lines[1:]
+    ]
+
+
+def _conforms(document, schema):
+    if not _FILE[schema].fullmatch(document):
         return False
     # Each OUTPUT record as [type, value] and each END as None, which no container may reach.
     lines = [(line[:1].upper(), line.split("\t")[1:3]) for line in re.split(_EOL, document)]
@@ -199,13 +241,16 @@ _TOKENS = ["", "0", "1", "01", "2", "-0", "1.", ".5", "1e5", "+1E-5", "iNf", "Na
 @settings(max_examples=300, deadline=None)
 @given(documents, st.data())
 def test_grammar_documents(lines, data):
-    """They conform; one bad character is found on its line; edits are judged as the transcribed grammar judges them."""
-    assert check_labeled(_join(data, lines)) == []
+    """They conform; one bad character is found on its line; edits are judged as the transcribed grammar judges them,
+    and findings come in line order."""
+    schema = data.draw(st.sampled_from(list(_FILE)))
+    lines = _ordered(lines) if schema == "ordered" else lines
+    assert check_labeled(_join(data, lines), schema=schema) == []
     at = data.draw(st.sampled_from(range(len(lines))))
     where = data.draw(st.integers(0, len(lines[at])))
     bad = data.draw(st.sampled_from(["\x00", "\x1f", "\x7f", "é", "\udcff", "\ufeff"]))  # in no label, value or literal
     mutated = lines[:at] + [lines[at][:where] + bad + lines[at][where:]] + lines[at + 1 :]
-    assert at + 1 in {f.line for f in check_labeled(_join(data, mutated))}
+    assert at + 1 in {f.line for f in check_labeled(_join(data, mutated), schema=schema)}
     lines = list(lines)
     for _ in range(data.draw(st.integers(1, 2))):  # a record is dropped, or a field or a character changed
         at, line = data.draw(st.sampled_from(list(enumerate(lines))))
@@ -220,7 +265,9 @@ def test_grammar_documents(lines, data):
         elif len(lines) > 1:
             del lines[at]
     document = _join(data, lines)
-    assert (check_labeled(document) == []) == _conforms(document)
+    found = [f.line for f in check_labeled(document, schema=schema)]
+    assert found == sorted(found)
+    assert (found == []) == _conforms(document, schema)
 
 
 _numbers = st.one_of(st.tuples(st.just("INT"), st.integers(-(2**63), 2**63 - 1)), st.tuples(st.just("FLOAT"), doubles))
