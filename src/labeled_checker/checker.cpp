@@ -10,7 +10,9 @@ namespace {
 using reader::equal_ignoring_case;
 using reader::RecordKind;
 
-constexpr std::size_t count_digits = 18;  // a longer count can never be met
+// A count of more digits than this can never be met; it stands as 10^18.
+constexpr std::size_t count_digits = 18;
+constexpr std::uint64_t unmeetable_count = 1'000'000'000'000'000'000;
 constexpr std::size_t count_text_chars = 40;
 
 const SchemaName& name_of(Schema schema) noexcept {
@@ -29,8 +31,8 @@ std::string_view unquoted(std::string_view text) noexcept {
 std::uint64_t count_of(std::string_view digits) noexcept {
     std::size_t lead = std::min(digits.find_first_not_of('0'), digits.size());
     digits.remove_prefix(lead);
+    if (digits.size() > count_digits) return unmeetable_count;
     std::uint64_t count = 0;
-    if (digits.size() > count_digits) digits = "1000000000000000000";
     for (char c : digits) count = count * 10 + static_cast<std::uint64_t>(c - '0');
     return count;
 }
