@@ -3,8 +3,13 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import sys
+from collections import Counter
+from collections.abc import Iterator
+from concurrent.futures import ProcessPoolExecutor
+from functools import partial
 from typing import TextIO
 
 from brevant import __version__
@@ -19,8 +24,9 @@ from brevant._cli_io import (
     open_output,
     require_input,
     run,
+    shown,
 )
-from brevant.reader import LabeledParseError, count_labeled, iter_shots, read_labeled
+from brevant.reader import LabeledParseError, _chunked, iter_shots
 
 PROG = "brevant-read"
 
@@ -34,9 +40,12 @@ output:
              ["USER:RESULT:r0", 1]: brevant-labeled's own input, so that
              `{PROG} out.txt | brevant-labeled --jsonl` writes the shots
              back (the METADATA block is not carried over: give it with -a).
-             Read one shot at a time: memory stays flat however large the input.
-  --counts   a JSON object from bit string to number of shots
+  --counts   a JSON object from bit string to number of shots, summed over
+             the inputs (-j N counts N files at once, each in its own process)
   --memory   one bit string per line, a line per shot
+
+Several inputs are read in turn, as one. Every form streams: memory stays
+bounded by a chunk of the input, however large it is.
 
 A bit string holds a shot's RESULT values and RESULT_ARRAY bits in record
 order, the first record leftmost; --labels keeps those records only, in the
@@ -48,6 +57,7 @@ An unreadable input is reported as FILE:LINE:COLUMN: message.
 example:
   {PROG} results.txt | brevant-labeled --jsonl
   {PROG} --counts --labels r0,r1 results.txt
+  {PROG} --counts -j 4 results/*.txt
   my-runner --shots 1000 | {PROG} --memory | sort | uniq -c
 """
 
@@ -59,7 +69,7 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    add_input_output(parser, "document to read", "reading")
+    add_input_output(parser, "document to read", "reading", many=True)
     form = parser.add_mutually_exclusive_group()
     form.add_argument("--counts", action="store_true", help="number of shots per bit string, as JSON")
     form.add_argument("--memory", action="store_true", help="each shot's bit string, a line per shot")
@@ -71,33 +81,37 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         "--errors", choices=["raise", "collect"], default="raise",
         help="'collect' leaves out the shots that cannot be read instead of stopping (default: %(default)s)",
     )
+    parser.add_argument(
+        "-j", "--jobs", type=positive, default=1, metavar="N", help="with --counts: count N files at once (default: 1)"
+    )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
     if args.labels is not None and not (args.counts or args.memory):
         parser.error("--labels needs --counts or --memory")
     if args.labels is not None and len(set(args.labels)) != len(args.labels):
         parser.error("--labels names a label more than once")
-    require_input(parser, args)
+    if args.jobs > 1 and not args.counts:
+        parser.error("-j needs --counts")
+    if args.jobs > 1 and "-" in args.inputs:
+        parser.error("-j counts files: standard input cannot be shared between processes")
+    require_input(parser, args.inputs)
     return args
 
 
-def write_shots(source: NamedInput, errors: str, out: TextIO) -> None:
-    for shot in iter_shots(source, errors=errors):
-        out.write(json.dumps(shot) + "\n")
+def positive(text: str) -> int:
+    if not text.isdigit() or int(text) < 1:
+        raise argparse.ArgumentTypeError(f"expected a whole number of at least 1, got {text!r}")
+    return int(text)
 
 
-def write_bits(source: NamedInput, args: argparse.Namespace, out: TextIO) -> None:
-    if args.counts and args.errors == "raise":
-        # Counted a chunk at a time: memory stays flat however large the file.
-        out.write(json.dumps(count_labeled(source, args.labels), sort_keys=True) + "\n")
-        return
-    result = read_labeled(source, errors=args.errors)
-    for problem in result.problems:
-        print(f"{PROG}: warning: {located(source.name, problem)}", file=sys.stderr)
-    if args.counts:
-        out.write(json.dumps(result.counts(args.labels), sort_keys=True) + "\n")
-    else:
-        out.writelines(bits + "\n" for bits in result.memory(args.labels))
+@contextlib.contextmanager
+def opened(path: str) -> Iterator[NamedInput]:
+    """An input whose parse errors are input errors naming their place."""
+    with open_input(path) as source:
+        try:
+            yield source
+        except LabeledParseError as exc:
+            raise InputError(located(source.name, exc)) from None
 
 
 def located(name: str, error: LabeledParseError) -> str:
@@ -105,20 +119,63 @@ def located(name: str, error: LabeledParseError) -> str:
     return f"{name}:{error.line}:{error.column}: {reason}"
 
 
-def read_and_write(args: argparse.Namespace) -> int:
-    name = "<stdin>" if args.input == "-" else args.input
+def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
+    with opened(path) as source:
+        for shot in iter_shots(source, errors=args.errors):
+            out.write(json.dumps(shot) + "\n")
+    return []  # the stream passes over the shots it leaves out
+
+
+def write_memory(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
+    with opened(path) as source:
+        for reader in _chunked(source, args.errors):
+            out.writelines(bits + "\n" for bits in reader.memory(args.labels))
+        return [located(source.name, problem) for problem in reader.problems()]
+
+
+def count_file(path: str, labels: list[str] | None, errors: str) -> tuple[Counter[str], list[str]]:
+    """The input's counts, and a warning for each shot left out; run in a worker process
+    too, so everything it returns or raises is plain data that crosses intact."""
+    total: Counter[str] = Counter()
+    with opened(path) as source:
+        for reader in _chunked(source, errors):
+            total.update(reader.counts(labels))
+        return total, [located(source.name, problem) for problem in reader.problems()]
+
+
+def counted(args: argparse.Namespace) -> Iterator[tuple[Counter[str], list[str]]]:
+    count = partial(count_file, labels=args.labels, errors=args.errors)
+    jobs = min(args.jobs, len(args.inputs))
+    if jobs == 1:
+        yield from map(count, args.inputs)
+        return
+    pool = ProcessPoolExecutor(jobs)
     try:
-        with open_input(args.input) as stream, open_output(args.output, stream) as out:
-            source = NamedInput(stream, args.input)
-            if args.counts or args.memory:
-                write_bits(source, args, out)
+        yield from pool.map(count, args.inputs)
+    finally:
+        pool.shutdown(cancel_futures=True)  # after a failure or a signal, the files not begun are left
+
+
+def read_and_write(args: argparse.Namespace) -> int:
+    try:
+        with open_output(args.output, args.inputs) as out:
+            if args.counts:
+                total: Counter[str] = Counter()
+                for counts, warnings in counted(args):
+                    total.update(counts)
+                    warn(warnings)
+                out.write(json.dumps(total, sort_keys=True) + "\n")
             else:
-                write_shots(source, args.errors, out)
-    except LabeledParseError as exc:
-        return failure_status(PROG, args.output, InputError(located(name, exc)))
+                for path in args.inputs:
+                    warn((write_memory if args.memory else write_shots)(path, args, out))
     except (InputError, Refused, OSError) as exc:
         return failure_status(PROG, args.output, exc)
     return 0
+
+
+def warn(warnings: list[str]) -> None:
+    for warning in warnings:
+        print(f"{PROG}: warning: {warning}", file=sys.stderr)
 
 
 def main(argv: list[str] | None = None) -> int:

@@ -15,7 +15,8 @@ first record leftmost; a RESULT_ARRAY's own bits keep their order. With
 taken, in the order of ``labels`` (a marginal); every shot must have them.
 
 A ``source`` is the document text itself (a ``str``, never a path), ``bytes``,
-a path (``os.PathLike``), or a binary or text file object, read in chunks.
+a path (``os.PathLike``), or a binary or text file object, read in chunks;
+gzip, bzip2 and xz data (zstd from Python 3.14) is decompressed as it is read.
 
 A log states its own counts and lengths, so the reader bounds them before it
 holds anything for them: a line of at most 16 MiB, at most 1,048,576 distinct
@@ -153,17 +154,27 @@ def iter_shots(source: Any, *, errors: str = "raise") -> Iterator[Shot]:
 def count_labeled(source: Any, labels: Iterable[str] | None = None, *, errors: str = "raise") -> dict[str, int]:
     """`read_labeled(source).counts(labels)`, in memory bounded by a chunk and the
     number of distinct outcomes, never the file: for files of gigabytes.
+
+    `source` may also be a list of sources, whose counts are summed.
     """
-    reader = Reader(keep=True, collect=_collecting(errors))
     labels = _labels(labels)
     total: Counter[str] = Counter()
+    for one in source if isinstance(source, list) else [source]:
+        for reader in _chunked(one, errors):
+            total.update(reader.counts(labels))
+    return dict(total)
+
+
+def _chunked(source: Any, errors: str) -> Iterator[Reader]:
+    """A reader fed `source` a chunk at a time, handed out after each chunk and at the
+    end holding only the shots completed since: memory stays bounded by a chunk."""
+    reader = Reader(keep=True, collect=_collecting(errors))
     for chunk in source_chunks(source):
         reader.feed(chunk)
-        total.update(reader.counts(labels))
+        yield reader
         reader.discard()
     reader.close()
-    total.update(reader.counts(labels))
-    return dict(total)
+    yield reader
 
 
 def _stream(reader: Reader, chunks: Iterator[str | bytes | bytearray]) -> Iterator[Shot]:

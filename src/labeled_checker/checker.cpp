@@ -8,7 +8,6 @@ namespace brevant::checker {
 namespace {
 
 using reader::equal_ignoring_case;
-using reader::RecordKind;
 
 // A count of more digits than this can never be met; it stands as 10^18.
 constexpr std::size_t count_digits = 18;
@@ -112,17 +111,17 @@ void Checker::header(std::uint64_t number, const Line* line, bool had_problem) {
     }
     if (had_problem) return;
     std::string_view name = line->text(1), value = line->text(2);
-    bool names_id = equal_ignoring_case(name, "SCHEMA_ID");
-    bool names_version = equal_ignoring_case(name, "SCHEMA_VERSION");
+    bool names_id = equal_ignoring_case(name, schema_id_header);
+    bool names_version = equal_ignoring_case(name, schema_version_header);
     if (expected == Phase::ExpectId && names_version) {
         expected_header(number, Code::HeaderMissing, Phase::ExpectId);
         expected = Phase::ExpectVersion;
         phase_ = Phase::Preamble;
     }
-    if (expected == Phase::ExpectId && names_id && equal_ignoring_case(value, other_than(rules_.schema).upper)) {
+    if (expected == Phase::ExpectId && names_id && equal_ignoring_case(value, other_than(rules_.schema).name)) {
         add(number, line->fields[2].column, Code::SchemaMismatch,
             message(Code::SchemaMismatch, {{"found", shown(value)}, {"schema", name_of(rules_.schema).name}}));
-    } else if (expected == Phase::ExpectId && !(names_id && equal_ignoring_case(value, name_of(rules_.schema).upper))) {
+    } else if (expected == Phase::ExpectId && !(names_id && equal_ignoring_case(value, name_of(rules_.schema).name))) {
         expected_header(number, Code::HeaderWrong, expected, line);
     } else if (expected == Phase::ExpectVersion && !names_version) {
         expected_header(number, Code::HeaderWrong, expected, line);
@@ -133,8 +132,8 @@ void Checker::header(std::uint64_t number, const Line* line, bool had_problem) {
 }
 
 void Checker::expected_header(std::uint64_t number, Code code, Phase phase, const Line* line) {
-    std::string wanted = phase == Phase::ExpectId ? "schema_id " + std::string(name_of(rules_.schema).name)
-                                                  : "schema_version " + std::string(rules_.version.name);
+    std::string wanted = phase == Phase::ExpectId ? std::string(schema_id_header) + " " + std::string(name_of(rules_.schema).name)
+                                                  : std::string(schema_version_header) + " " + std::string(rules_.version.name);
     std::string found;
     std::uint64_t column = 1;
     if (line) {
@@ -187,8 +186,8 @@ void Checker::place(std::uint64_t number, const Line& line) {
 void Checker::element(std::uint64_t number, const Line& line) {
     take_element();
     if (uncounted_ || line.count <= 2) return;
-    std::optional<reader::QirType> type = reader::qir_type_named(line.text(1));
-    if (type != reader::QirType::Array && type != reader::QirType::Tuple) return;
+    std::optional<QirType> type = reader::qir_type_named(line.text(1));
+    if (type != QirType::Array && type != QirType::Tuple) return;
     const reader::Field& value = line.fields[2];
     if (!is_count(value.text)) return;
     std::uint64_t count = count_of(value.text);
@@ -202,7 +201,7 @@ void Checker::element(std::uint64_t number, const Line& line) {
         return;
     }
     std::uint64_t id = ++containers_;
-    open_.push_back(Container{id, number, value.column, reader::qir_type_name(*type),
+    open_.push_back(Container{id, number, value.column, qir_name(*type),
                               std::string(value.text.substr(0, count_text_chars)), count, count});
     held_.push(Entry{Finding{}, id});
 }

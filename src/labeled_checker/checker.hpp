@@ -15,15 +15,15 @@
 
 #include "labeled_checker/finding_queue.hpp"
 #include "labeled_checker/rules.hpp"
-#include "labeled_reader/limits.hpp"
+#include "schema/limits.hpp"
 #include "labeled_reader/line_splitter.hpp"
 
 namespace brevant::checker {
 
 struct Options {
-    std::size_t max_line_bytes = reader::Limits{}.max_line_bytes;
+    std::size_t max_line_bytes = Limits{}.max_line_bytes;
     std::uint64_t per_code = 0;  // findings handed out per code; 0 for all of them
-    std::uint32_t max_nesting = reader::Limits{}.max_nesting;
+    std::uint32_t max_nesting = Limits{}.max_nesting;
     std::size_t queue_bytes = std::size_t{1} << 20;  // findings held in memory per queue; more wait on disk
 };
 

@@ -7,8 +7,6 @@ namespace brevant::checker {
 namespace {
 
 using reader::equal_ignoring_case;
-using reader::QirType;
-using reader::RecordKind;
 
 struct Shape {
     RecordKind kind;
@@ -133,7 +131,7 @@ std::optional<Problem> output_problem(const Line& line, const Rules& rules) {
     }
     if (code)
         return Problem{*code, value.column,
-                       message(*code, {{"type", reader::qir_type_name(*type)}, {"value", shown(value.text)}})};
+                       message(*code, {{"type", qir_name(*type)}, {"value", shown(value.text)}})};
     if (rules.schema == Schema::Ordered) return std::nullopt;
     return text_problem("label", line.fields[3]);
 }
@@ -176,7 +174,7 @@ std::optional<Problem> record_problem(const Line& line, const Rules& rules) {
         if (fewest != most) expected = decimal(fewest) + " or " + expected;
         std::uint64_t column = given > most ? line.fields[most + 1].column : line.length + 1;
         return Problem{code, column,
-                       message(code, {{"kind", reader::record_kind_name(*line.kind)},
+                       message(code, {{"kind", kind_name(*line.kind)},
                                       {"given", decimal(given)},
                                       {"expected", expected}})};
     }

@@ -19,13 +19,9 @@ enum class Schema : std::uint8_t { Labeled, Ordered };
 
 struct SchemaName {
     Schema schema;
-    std::string_view name;   // as Python callers and the CLI spell it
-    std::string_view upper;  // as the schema_id header's literal matches it
+    std::string_view name;  // as the schema_id header, Python callers and the CLI spell it
 };
-inline constexpr SchemaName schema_names[] = {
-    {Schema::Labeled, "labeled", "LABELED"},
-    {Schema::Ordered, "ordered", "ORDERED"},
-};
+inline constexpr SchemaName schema_names[] = {{Schema::Labeled, labeled_schema}, {Schema::Ordered, ordered_schema}};
 
 struct Version {
     std::string_view name;
@@ -44,7 +40,7 @@ struct Line {
     std::array<reader::Field, kept> fields;  // the first ones; fields[0] is the kind
     std::size_t count = 0;                   // all of them, the kind included
     std::size_t length = 0;
-    std::optional<reader::RecordKind> kind;
+    std::optional<RecordKind> kind;
 
     std::string_view text(std::size_t i) const noexcept { return fields[i].text; }
 };

@@ -1,38 +1,18 @@
 #include "labeled_reader/record.hpp"
 
-#include <cstring>
-
 #include "labeled_reader/next_tab.hpp"
 
 namespace brevant::reader {
 namespace {
 
-struct KindName {
-    std::string_view name;
-    RecordKind kind;
-};
-
-// Most frequent first: a shot is mostly OUTPUT records.
-constexpr KindName kind_names[] = {
-    {"OUTPUT", RecordKind::Output}, {"START", RecordKind::Start},   {"END", RecordKind::End},
-    {"METADATA", RecordKind::Metadata}, {"HEADER", RecordKind::Header},
-};
-
-const QirTypeName& row(QirType type) noexcept {
-    for (const QirTypeName& name : qir_type_names)
-        if (name.type == type) return name;
-    return qir_type_names[0];
-}
+char upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 }  // namespace
 
-bool equal_ignoring_case(std::string_view text, std::string_view upper) noexcept {
-    if (text.size() != upper.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != upper[i]) return false;
-    }
+bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (upper(a[i]) != upper(b[i])) return false;
     return true;
 }
 
@@ -62,25 +42,17 @@ Record split_record(std::string_view line) noexcept {
     return record;
 }
 
+// The common kind and type are tested first, by a compare the compiler sees whole.
 std::optional<RecordKind> record_kind(std::string_view text) noexcept {
-    if (text.size() == 6 && std::memcmp(text.data(), "OUTPUT", 6) == 0) return RecordKind::Output;
-    const KindName* row = find_named(kind_names, text, &KindName::name);
+    if (text == kind_name(RecordKind::Output)) return RecordKind::Output;
+    const RecordKindInfo* row = find_named(record_kinds, text, &RecordKindInfo::name);
     return row ? std::optional(row->kind) : std::nullopt;
 }
 
-std::string_view record_kind_name(RecordKind kind) noexcept {
-    for (const KindName& row : kind_names)
-        if (row.kind == kind) return row.name;
-    return {};
-}
-
 std::optional<QirType> qir_type_named(std::string_view text) noexcept {
-    if (text.size() == 6 && std::memcmp(text.data(), "RESULT", 6) == 0) return QirType::Result;
-    const QirTypeName* row = find_named(qir_type_names, text, &QirTypeName::qir);
+    if (text == qir_name(QirType::Result)) return QirType::Result;
+    const QirTypeInfo* row = find_named(qir_types, text, &QirTypeInfo::name);
     return row ? std::optional(row->type) : std::nullopt;
 }
-
-std::string_view qir_type_name(QirType type) noexcept { return row(type).qir; }
-std::string_view raw_type_name(QirType type) noexcept { return row(type).raw; }
 
 }  // namespace brevant::reader

@@ -203,9 +203,9 @@ void add_checker_tables(PyObject* module) {
     Ref versions = created(PyDict_New());
     for (const checker::Version& version : checker::versions) {
         Ref types = created(PyList_New(0));
-        for (const reader::QirTypeName& type : reader::qir_type_names)
-            if (type.type != reader::QirType::ResultArray || version.result_array)
-                if (PyList_Append(types.get(), text(type.qir).get()) < 0) throw_fetched();
+        for (const QirTypeInfo& type : qir_types)
+            if (type.type != QirType::ResultArray || version.result_array)
+                if (PyList_Append(types.get(), text(type.name).get()) < 0) throw_fetched();
         Ref frozen = checked(PyFrozenSet_New(types.get()));
         if (PyDict_SetItem(versions.get(), text(version.name).get(), frozen.get()) < 0) throw_fetched();
     }
