@@ -97,24 +97,6 @@ void reader_dealloc(PyObject* self) {
     Py_DECREF(reinterpret_cast<PyObject*>(type));  // instances of a heap type own a reference to it
 }
 
-// The bytes of a chunk: a str's UTF-8, or the contents of bytes or a bytearray.
-std::string_view chunk_bytes(PyObject* data) {
-    if (PyUnicode_Check(data)) {
-        std::optional<std::string_view> text = utf8_text(data);
-        if (!text) throw_fetched();
-        return *text;
-    }
-    if (PyBytes_Check(data)) {
-        char* buffer;
-        Py_ssize_t size;
-        if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
-        return {buffer, static_cast<std::size_t>(size)};
-    }
-    if (PyByteArray_Check(data))
-        return {PyByteArray_AsString(data), static_cast<std::size_t>(PyByteArray_Size(data))};
-    throw_type_mismatch(data, "str or bytes");
-}
-
 Ref feed(ReaderState& state, PyObject* data) {
     require_open(state);
     state.reader.feed(chunk_bytes(data));
@@ -283,6 +265,23 @@ std::atomic<PyObject*> class_slot{nullptr};
 std::once_flag class_flag;
 
 }  // namespace
+
+std::string_view chunk_bytes(PyObject* data) {
+    if (PyUnicode_Check(data)) {
+        std::optional<std::string_view> text = utf8_text(data);
+        if (!text) throw_fetched();
+        return *text;
+    }
+    if (PyBytes_Check(data)) {
+        char* buffer;
+        Py_ssize_t size;
+        if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
+        return {buffer, static_cast<std::size_t>(size)};
+    }
+    if (PyByteArray_Check(data))
+        return {PyByteArray_AsString(data), static_cast<std::size_t>(PyByteArray_Size(data))};
+    throw_type_mismatch(data, "str or bytes");
+}
 
 PyObject* reader_class() {
     return once_per_process(class_slot, class_flag, [] { return checked(PyType_FromSpec(&spec)).release(); });
