@@ -32,6 +32,11 @@ EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 WORKED_PATH = EXAMPLES / "worked_example.json"
 WORKED_JSON = WORKED_PATH.read_bytes()
 MODULE = [sys.executable, "-m", "brevant"]
+WORKED = WORKED_EXAMPLE_TEXT.encode()
+READ = [Path(sys.executable).with_name("brevant-read")]
+CHECK = [Path(sys.executable).with_name("brevant-check")]
+MEASUREMENTS = EXAMPLES / "measurements.txt"
+LIST_VALUE = "list-value: ARRAY value '[3, 4]' is a list; a container is an ARRAY or TUPLE record followed by its element records"
 
 
 def console_script():
@@ -255,14 +260,31 @@ def test_verbose_warnings_name_the_place_and_tag(suffix, place, hide_tqdm, tmp_p
     ]
 
 
-def test_verbose_warnings_leave_the_progress_bar_whole(tmp_path):
+PROGRESS_RUNS = {
+    # (command, first and last part of the input, a line the terminal must show; None: no bar)
+    "converter-warning-above-the-bar": (
+        [*MODULE, "--jsonl", "-v"], b"[]\n", b'[["USER:INT:a", null]]\n',
+        "brevant-labeled: warning: <stdin>:2: tag 'a': Skipping malformed QIR output value",
+    ),
+    "read": (["{read}"], WORKED[:40], WORKED[40:], ""),
+    "read-counts": (["{read}", "--counts"], WORKED[:40], WORKED[40:], ""),
+    "check-finding-above-the-bar": (["{check}"], WORKED[:40], WORKED[40:], f"<stdin>:11: {LIST_VALUE}"),
+    "read-quiet": (["{read}", "-q"], WORKED[:40], WORKED[40:], None),
+}
+
+
+@pytest.mark.parametrize("command, first, rest, line", PROGRESS_RUNS.values(), ids=PROGRESS_RUNS.keys())
+def test_progress_bar_on_a_terminal(command, first, rest, line):
     controller, terminal = pty.openpty()
     fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))  # a new one is 0 columns wide
-    with subprocess.Popen([*MODULE, "--jsonl", "-v"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=terminal) as child:
-        child.stdin.write(b"[]\n")
+    command = [str(arg).format(read=READ[0], check=CHECK[0]) for arg in command]
+    # Findings go to the terminal too, above the bar; other output is not looked at.
+    stdout = terminal if line and line.startswith("<stdin>") else subprocess.DEVNULL
+    with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=stdout, stderr=terminal) as child:
+        child.stdin.write(first)
         child.stdin.flush()
         time.sleep(1.5)  # the bar shows once a run has taken a second
-        child.stdin.write(b'[["USER:INT:a", null]]\n')
+        child.stdin.write(rest)
         child.stdin.close()
     os.close(terminal)
     shown = b""
@@ -270,8 +292,9 @@ def test_verbose_warnings_leave_the_progress_bar_whole(tmp_path):
         while chunk := os.read(controller, 65536):
             shown += chunk
     pieces = shown.decode().replace("\r", "\n").splitlines()
-    assert any(piece.startswith("<stdin>: ") for piece in pieces), shown
-    assert "brevant-labeled: warning: <stdin>:2: tag 'a': Skipping malformed QIR output value" in pieces, shown
+    assert any(piece.startswith("<stdin>: ") for piece in pieces) == (line is not None), shown
+    if line:
+        assert line in pieces, shown
 
 
 BAD_INPUTS = [
@@ -454,7 +477,6 @@ def device(name, minor):
     return make
 
 
-WORKED = WORKED_EXAMPLE_TEXT.encode()
 OUTPUT_TARGETS = {
     # name: (make the target and a look at it afterwards, exit status, standard error, that look)
     "symlink-target-replaced": (symlink, 0, [], WORKED),
@@ -525,9 +547,6 @@ def child_streams(kind):
     return {"stdout": writer}
 
 
-READ = [Path(sys.executable).with_name("brevant-read")]
-CHECK = [Path(sys.executable).with_name("brevant-check")]
-MEASUREMENTS = EXAMPLES / "measurements.txt"
 
 
 @pytest.mark.parametrize(
@@ -553,7 +572,6 @@ def test_standard_streams(kind, command, status, errors):
     assert not proc.stdout  # least of all a message meant for standard error
 
 
-LIST_VALUE = "list-value: ARRAY value '[3, 4]' is a list; a container is an ARRAY or TUPLE record followed by its element records"
 
 
 @pytest.mark.parametrize(

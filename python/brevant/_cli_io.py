@@ -36,9 +36,9 @@ import sys
 import tempfile
 import threading
 from collections.abc import Callable, Iterator, Sequence
-from typing import BinaryIO, TextIO
+from typing import Any, BinaryIO, TextIO
 
-from brevant._lines import decompressed, decompression_errors
+from brevant._lines import decompressed, reading_errors
 
 # What a shell reports for a program killed by SIGPIPE, the usual end of `cmd | head`.
 BROKEN_PIPE = 128 + 13
@@ -154,30 +154,67 @@ class NamedInput:
         self.name = shown(path)
         self.size = regular_file_size(raw)
         with self.reading():
-            self.stream: BinaryIO = decompressed(raw)
-
-    def fileno(self) -> int:
-        return self.raw.fileno()
+            self.stream: Any = decompressed(raw)  # raw itself, or a GzipFile, BZ2File, LZMAFile ...
+        # Told how many more bytes of the input were read: of the file itself, when it can tell.
+        self.advance: Callable[[int], object] = lambda count: None
+        self.consumed = 0
 
     def read(self, size: int = -1) -> bytes:
+        """Up to `size` bytes: what is there, so that a pipe's lines go on as they arrive."""
         with self.reading():
-            return self.stream.read(size)
+            return self.counted(self.stream.read1(size) if size > 0 else self.stream.read())
 
     def readline(self) -> bytes:
         with self.reading():
-            return self.stream.readline()
+            return self.counted(self.stream.readline())
+
+    def counted(self, data: bytes) -> bytes:
+        now = self.raw.tell() if self.stream is not self.raw and self.size is not None else self.consumed + len(data)
+        self.advance(now - self.consumed)
+        self.consumed = now
+        return data
 
     @contextlib.contextmanager
     def reading(self) -> Iterator[None]:
         try:
             yield
         # Evaluated only on a failure: it names the errors of the decompressors loaded by then.
-        except (ValueError, *decompression_errors()) as exc:
+        except reading_errors() as exc:
             reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
             raise InputError(f"cannot read '{self.name}': {reason}") from None
 
     def __iter__(self) -> Iterator[bytes]:
         return iter(self.readline, b"")
+
+
+@contextlib.contextmanager
+def progress_bar(source: NamedInput, quiet: bool) -> Iterator[Callable[..., None]]:
+    """Shows the bytes read of `source` on standard error, when that is a terminal, the run takes
+    over a second and tqdm (the "progress" extra) is installed. Gives how to print a line above it."""
+    try:
+        from tqdm import tqdm  # only here: importing it costs more than reading a small document
+    except ImportError:
+        yield write_line
+        return
+    # disable=None lets tqdm stay silent unless stderr is a terminal; delay keeps short runs quiet.
+    with tqdm(total=source.size, unit="B", unit_scale=True, disable=True if quiet else None,
+              delay=1.0, desc=source.name, file=sys.stderr) as bar:
+        source.advance = bar.update
+        if bar.disable:
+            yield write_line
+            return
+
+        def above(text: str, out: TextIO = sys.stderr) -> None:
+            bar.clear()
+            write_line(text, out)
+            out.flush()
+            bar.refresh()
+
+        yield above
+
+
+def write_line(text: str, out: TextIO = sys.stderr) -> None:
+    out.write(text + "\n")
 
 
 def regular_file_size(stream: BinaryIO) -> int | None:

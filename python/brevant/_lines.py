@@ -108,20 +108,21 @@ def decompressed(stream: Any) -> Any:
     return opener(stream, "rb")
 
 
-def decompression_errors() -> tuple[type[Exception], ...]:
-    """Every error that reading a damaged compressed stream may raise."""
+def reading_errors() -> tuple[type[Exception], ...]:
+    """Every error that reading a source may raise for what it holds: a damaged compressed
+    stream, or (ValueError) a compression this Python cannot read."""
     loaded = [getattr(sys.modules[module], name) for module, name in _DAMAGED if module in sys.modules]
-    return (OSError, EOFError, *loaded)
+    return (OSError, EOFError, ValueError, *loaded)
 
 
 class _Held:
     """A stream whose first bytes were read already: they are handed out first."""
 
-    def __init__(self, head: str | bytes, read: Callable[[int], str | bytes]) -> None:
-        self.head = head
+    def __init__(self, head: Any, read: Callable[[int], Any]) -> None:
+        self.head = head  # str or bytes, as the stream reads
         self.rest = read
 
-    def read(self, size: int = -1) -> str | bytes:
+    def read(self, size: int = -1) -> Any:
         if not self.head:
             return self.rest(size)
         if size < 0:
@@ -129,6 +130,8 @@ class _Held:
             return piece
         piece, self.head = self.head[:size], self.head[size:]
         return piece
+
+    read1 = read
 
 
 def text_chunks(source: object) -> Iterator[str]:

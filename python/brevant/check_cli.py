@@ -15,8 +15,10 @@ from brevant._cli_io import (
     failure_status,
     open_input,
     open_output,
+    progress_bar,
     require_input,
     run,
+    write_line,
 )
 from brevant._lines import MAX_LINE_CHARS
 from brevant.checker import VERSIONS, iter_findings
@@ -52,7 +54,7 @@ def parse_check_args(argv: list[str] | None) -> argparse.Namespace:
     )
     parser.add_argument(
         "-q", "--quiet", action="store_true",
-        help="print nothing; stop reading an input at its first departure",
+        help="print nothing (no progress bar either); stop reading an input at its first departure",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
@@ -84,15 +86,16 @@ class BoundedLines:
 
 def check_input(path: str, version: str, out: TextIO | None) -> bool:
     """Whether the input conforms; its findings are written to `out`, or with none the
-    reading stops at the first."""
-    with open_input(path) as source:
+    reading stops at the first (and no progress bar is shown)."""
+    with open_input(path) as source, progress_bar(source, quiet=out is None) as above:
+        report = above if out is not None and out.isatty() else write_line
         bounded = BoundedLines(source)
         conforms = True
         for finding in iter_findings(bounded, version=version):
             conforms = False
             if out is None:
                 break
-            out.write(f"{source.name}:{finding.line}: {finding.code}: {finding.message}\n")
+            report(f"{source.name}:{finding.line}: {finding.code}: {finding.message}", out)
     if bounded.cut:
         raise InputError(f"{source.name}: a line longer than {MAX_LINE_CHARS} bytes; the rest is not checked")
     return conforms

@@ -22,6 +22,7 @@ from brevant._cli_io import (
     failure_status,
     open_input,
     open_output,
+    progress_bar,
     require_input,
     run,
     shown,
@@ -84,6 +85,10 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument(
         "-j", "--jobs", type=positive, default=1, metavar="N", help="with --counts: count N files at once (default: 1)"
     )
+    parser.add_argument(
+        "-q", "--quiet", action="store_true",
+        help="no progress bar (else shown on a terminal when a run takes over a second and tqdm is installed)",
+    )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
     if args.labels is not None and not (args.counts or args.memory):
@@ -105,9 +110,9 @@ def positive(text: str) -> int:
 
 
 @contextlib.contextmanager
-def opened(path: str) -> Iterator[NamedInput]:
-    """An input whose parse errors are input errors naming their place."""
-    with open_input(path) as source:
+def opened(path: str, quiet: bool) -> Iterator[NamedInput]:
+    """An input whose parse errors are input errors naming their place, read under a progress bar."""
+    with open_input(path) as source, progress_bar(source, quiet):
         try:
             yield source
         except LabeledParseError as exc:
@@ -120,32 +125,33 @@ def located(name: str, error: LabeledParseError) -> str:
 
 
 def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
-    with opened(path) as source:
+    with opened(path, args.quiet) as source:
         for shot in iter_shots(source, errors=args.errors):
             out.write(json.dumps(shot) + "\n")
     return []  # the stream passes over the shots it leaves out
 
 
 def write_memory(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
-    with opened(path) as source:
+    with opened(path, args.quiet) as source:
         for reader in _chunked(source, args.errors):
             out.writelines(bits + "\n" for bits in reader.memory(args.labels))
         return [located(source.name, problem) for problem in reader.problems()]
 
 
-def count_file(path: str, labels: list[str] | None, errors: str) -> tuple[Counter[str], list[str]]:
+def count_file(path: str, labels: list[str] | None, errors: str, quiet: bool) -> tuple[Counter[str], list[str]]:
     """The input's counts, and a warning for each shot left out; run in a worker process
     too, so everything it returns or raises is plain data that crosses intact."""
     total: Counter[str] = Counter()
-    with opened(path) as source:
+    with opened(path, quiet) as source:
         for reader in _chunked(source, errors):
             total.update(reader.counts(labels))
         return total, [located(source.name, problem) for problem in reader.problems()]
 
 
 def counted(args: argparse.Namespace) -> Iterator[tuple[Counter[str], list[str]]]:
-    count = partial(count_file, labels=args.labels, errors=args.errors)
     jobs = min(args.jobs, len(args.inputs))
+    # Bars of files counted at once would overwrite each other.
+    count = partial(count_file, labels=args.labels, errors=args.errors, quiet=args.quiet or jobs > 1)
     if jobs == 1:
         yield from map(count, args.inputs)
         return
