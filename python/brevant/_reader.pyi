@@ -1,5 +1,7 @@
 from typing import Any, Iterable, final
 
+ATTRIBUTE_KEYS: tuple[str, ...]
+
 class PanicException(BaseException): ...
 
 class LabeledParseError(ValueError):

@@ -25,12 +25,11 @@ from brevant._cli_io import (
     require_input,
     run,
 )
+from brevant._reader import ATTRIBUTE_KEYS  # the only keys the formatter writes; the rest are dropped
 
 PROG = "brevant-labeled"
 LOGGER_NAME = "brevant.labeled_formatter"
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
-# The only attribute keys the formatter reads; the rest are carried and never written.
-ATTRIBUTES_READ = ("qir_profiles", "required_num_qubits", "required_num_results")
 # JSON text holds a line end only as an escape: text without one needs no closer look.
 ESCAPED_LINE_END = re.compile(rb"\\[nr]|\\u000[adAD]")
 ALL_SKIPPED_HINT = (
@@ -225,11 +224,11 @@ def read_document(data: bytes, name: str) -> tuple[list[Any], dict[str, str | No
 
 
 def warn_unread(attributes: dict[str, str | None]) -> None:
-    unread = [key for key in attributes if key not in ATTRIBUTES_READ]
+    unread = [key for key in attributes if key not in ATTRIBUTE_KEYS]
     if unread:
         print(
             f"{PROG}: warning: attributes not read: {', '.join(map(repr, unread))}"
-            f" (the attributes read are {', '.join(ATTRIBUTES_READ)})",
+            f" (the attributes read are {', '.join(ATTRIBUTE_KEYS)})",
             file=sys.stderr,
         )
 

@@ -113,14 +113,14 @@ void DocumentReader::require_text(const Field& field) const {
 void DocumentReader::record(std::string_view text) {
     // The record most documents are made of, "OUTPUT\tRESULT\t<bit>\t<tag>",
     // goes straight to its entry.
-    static constexpr std::string_view result_prefix = "OUTPUT\tRESULT\t";
+    static constexpr std::string_view result_prefix = output_prefix<QirType::Result>.view();
     if (text.size() > result_prefix.size() + 1 && state_ == State::InShot &&
         std::memcmp(text.data(), result_prefix.data(), result_prefix.size()) == 0) {
         char bit = text[result_prefix.size()];
-        if ((bit == '0' || bit == '1') && text[result_prefix.size() + 1] == '\t') {
+        if (is_bit_char(bit) && text[result_prefix.size() + 1] == field_separator) {
             std::size_t tag_start = result_prefix.size() + 2;
             Field tag{text.substr(tag_start), tag_start + 1};
-            return append(entry_of(int_scalar(bit - '0')), QirType::Result, &tag, {});
+            return append(entry_of(Scalar::from_int(bit - '0')), QirType::Result, &tag, {});
         }
     }
     if (text.empty()) return;
@@ -218,7 +218,7 @@ void DocumentReader::output(const Record& r) {
         std::optional<Scalar> scalar = parse_scalar(value, *type == QirType::Double);
         if (!scalar)
             fail(value_field.column,
-                 std::string(qir_type_name(*type)) + " value " + quoted(value) + " is not a number or a bool");
+                 std::string(qir_name(*type)) + " value " + quoted(value) + " is not a number or a bool");
         entry = entry_of(*scalar);
     }
 
@@ -267,7 +267,7 @@ void DocumentReader::end(const Record& r) {
         fail(r.fields[0].column, "exit code " + quoted(code) + " is not an integer");
     if (!open_.empty()) {
         const OpenContainer& open = open_.front();
-        fail(1, std::string(qir_type_name(open.type)) + " at line " + std::to_string(open.line) +
+        fail(1, std::string(qir_name(open.type)) + " at line " + std::to_string(open.line) +
                     " misses elements: the shot ends first");
     }
     shot_.entry_count = doc_.entries.size() - shot_.first_entry;

@@ -24,6 +24,4 @@ bool parse_list(std::string_view text, std::vector<Scalar>& out);
 // A container's element count: decimal digits only.
 std::optional<std::uint64_t> parse_count(std::string_view text) noexcept;
 
-bool is_bit_string(std::string_view text) noexcept;
-
 }  // namespace brevant::reader

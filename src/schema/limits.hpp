@@ -1,12 +1,12 @@
 #pragma once
-// Bounds on what one document may ask the reader to hold. A log states its
+// Bounds on what one document may ask a reader to hold. A log states its
 // own counts and lengths, so each is checked before anything is allocated
 // for it, and a hostile one fails at the line that crosses the bound.
 
 #include <cstddef>
 #include <cstdint>
 
-namespace brevant::reader {
+namespace brevant {
 
 struct Limits {
     std::size_t max_line_bytes = std::size_t{16} << 20;
@@ -15,4 +15,4 @@ struct Limits {
     std::uint64_t max_shot_entries = std::uint64_t{1} << 26;
 };
 
-}  // namespace brevant::reader
+}  // namespace brevant
