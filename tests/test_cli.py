@@ -651,6 +651,39 @@ def test_counts_of_several_files_are_the_sum_of_each(tmp_path):
 
 
 @pytest.mark.parametrize(
+    "counts, top, width, lines",
+    [
+        pytest.param(
+            {"01": 1, "00": 3, "11": 6}, 5, 30,
+            ["11  ###############  6   60.0%", "00  ########         3   30.0%", "01  ##               1   10.0%"],
+            id="sorted-by-count-and-as-wide-as-asked",
+        ),
+        pytest.param(
+            {"01": 1, "00": 3, "11": 6}, 1, 30, ["11        ##########  6   60.0%", "2 others  #######     4   40.0%"],
+            id="top-and-the-rest-with-a-bar-at-least-10-wide",
+        ),
+        pytest.param({"b": 1000, "a": 1000, "c": 1}, 3, 24, ["a  ##########  1000   50.0%", "b  ##########  1000   50.0%", "c  #              1    0.0%"], id="ties-by-outcome-and-a-bar-for-any-shot"),
+        pytest.param({}, 5, 80, [], id="no-shots"),
+    ],
+)
+def test_histogram(counts, top, width, lines):
+    from brevant._histogram import histogram
+
+    assert histogram(counts, top, width) == lines
+
+
+def test_histogram_from_the_command_line_fills_the_terminal():
+    command = [*READ, "--counts", "--histogram", "--top", "2", "--labels", "r0,r1,r2", MEASUREMENTS]
+    proc = subprocess.run(command, capture_output=True, timeout=60, env={**os.environ, "COLUMNS": "50"})
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    assert proc.stdout.decode().splitlines() == [
+        "111       ###########################  188   47.0%",
+        "000       #########################    177   44.2%",
+        "6 others  #####                         35    8.8%",
+    ]
+
+
+@pytest.mark.parametrize(
     "command, error",
     [
         ([*READ, "--counts", "-j", "2", MEASUREMENTS, "{bad}"], "brevant-read: error: {bad}:2:1: "),

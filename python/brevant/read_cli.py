@@ -5,6 +5,7 @@ from __future__ import annotations
 import argparse
 import contextlib
 import json
+import shutil
 import sys
 from collections import Counter
 from collections.abc import Iterator
@@ -27,9 +28,11 @@ from brevant._cli_io import (
     run,
     shown,
 )
+from brevant._histogram import histogram
 from brevant.reader import LabeledParseError, _chunked, iter_shots
 
 PROG = "brevant-read"
+TOP = 20  # outcomes drawn by --histogram
 
 SUCCESS = """\
 success, also when --errors collect left shots out (--counts and
@@ -43,6 +46,9 @@ output:
              back (the METADATA block is not carried over: give it with -a).
   --counts   a JSON object from bit string to number of shots, summed over
              the inputs (-j N counts N files at once, each in its own process)
+  --counts --histogram
+             the counts as a bar chart in plain text, as wide as the terminal:
+             the most frequent first, each with its count and share
   --memory   one bit string per line, a line per shot
 
 Several inputs are read in turn, as one. Every form streams: memory stays
@@ -83,6 +89,14 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         help="'collect' leaves out the shots that cannot be read instead of stopping (default: %(default)s)",
     )
     parser.add_argument(
+        "--histogram", action="store_true",
+        help="with --counts: draw them as bars, as wide as the terminal, instead of writing JSON",
+    )
+    parser.add_argument(
+        "--top", type=positive, metavar="N",
+        help=f"with --histogram: the N most frequent outcomes, then one line for the rest (default: {TOP})",
+    )
+    parser.add_argument(
         "-j", "--jobs", type=positive, default=1, metavar="N", help="with --counts: count N files at once (default: 1)"
     )
     parser.add_argument(
@@ -97,6 +111,10 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         parser.error("--labels names a label more than once")
     if args.jobs > 1 and not args.counts:
         parser.error("-j needs --counts")
+    if args.histogram and not args.counts:
+        parser.error("--histogram needs --counts")
+    if args.top is not None and not args.histogram:
+        parser.error("--top needs --histogram")
     if args.jobs > 1 and "-" in args.inputs:
         parser.error("-j counts files: standard input cannot be shared between processes")
     require_input(parser, args.inputs)
@@ -170,7 +188,11 @@ def read_and_write(args: argparse.Namespace) -> int:
                 for counts, warnings in counted(args):
                     total.update(counts)
                     warn(warnings)
-                out.write(json.dumps(total, sort_keys=True) + "\n")
+                if args.histogram:
+                    width = shutil.get_terminal_size().columns
+                    out.writelines(line + "\n" for line in histogram(total, args.top or TOP, width))
+                else:
+                    out.write(json.dumps(total, sort_keys=True) + "\n")
             else:
                 for path in args.inputs:
                     warn((write_memory if args.memory else write_shots)(path, args, out))
