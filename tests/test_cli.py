@@ -538,6 +538,30 @@ def test_a_stop_signal_leaves_the_output_as_it_was(signum, flags, pieces, ignore
     assert (tmp_path / "out.txt").read_bytes() == OLD_BYTES
 
 
+INTERRUPTED_READ = """
+import sys, time
+from brevant._reader import Reader
+shot = b"START\\n" + b"OUTPUT\\tDOUBLE\\t0.123456789012345\\tenergy\\n" * 50 + b"END\\t0\\n"
+data = shot * 60_000  # 120 MB: seconds of reading in one call
+print("reading", flush=True)
+try:
+    Reader(keep=False).feed(data)
+except KeyboardInterrupt:
+    print(time.time(), flush=True)
+"""
+
+
+def test_ctrl_c_stops_a_one_call_read():
+    with subprocess.Popen([sys.executable, "-c", INTERRUPTED_READ], stdout=subprocess.PIPE) as child:
+        assert child.stdout.readline() == b"reading\n"
+        time.sleep(0.2)
+        sent = time.time()
+        child.send_signal(signal.SIGINT)
+        caught = child.stdout.read()
+    assert child.returncode == 0 and caught, "the read ended before the signal, or did not stop for it"
+    assert float(caught) - sent < 0.5
+
+
 def child_streams(kind):
     """A closed standard stream (by number), or a pipe whose reader went away, for a child."""
     if kind != "no-reader":
