@@ -18,7 +18,7 @@ import io
 import os
 import sys
 from collections.abc import Callable, Iterator
-from typing import Any
+from typing import Any, AnyStr, Generic
 
 CHUNK_CHARS = 1 << 20
 # A line longer than this is reported, not held, so that memory stays bounded
@@ -115,14 +115,14 @@ def reading_errors() -> tuple[type[Exception], ...]:
     return (OSError, EOFError, ValueError, *loaded)
 
 
-class _Held:
+class _Held(Generic[AnyStr]):
     """A stream whose first bytes were read already: they are handed out first."""
 
-    def __init__(self, head: Any, read: Callable[[int], Any]) -> None:
-        self.head = head  # str or bytes, as the stream reads
-        self.rest = read
+    def __init__(self, head: AnyStr, read: Callable[[int], AnyStr]) -> None:
+        self.head: AnyStr = head
+        self.rest: Callable[[int], AnyStr] = read
 
-    def read(self, size: int = -1) -> Any:
+    def read(self, size: int = -1) -> AnyStr:
         if not self.head:
             return self.rest(size)
         if size < 0:
