@@ -649,8 +649,8 @@ def test_zstd_without_the_module_is_named():
     zstd_frame = b"\x28\xb5\x2f\xfd" + bytes(10)
     with pytest.raises(ValueError, match=r"zstd-compressed, which Python 3\.\d+ cannot read \(compression\.zstd comes with 3\.14\)"):
         brevant.read_labeled(zstd_frame)
-    proc = subprocess.run([*READ], input=zstd_frame, capture_output=True, timeout=60)
-    assert (proc.returncode, stderr_lines(proc)[0].split(": ")[:3]) == (2, ["brevant-read", "error", "cannot read '<stdin>'"])
+    proc = subprocess.run(READ, input=zstd_frame, capture_output=True, timeout=60)
+    assert (proc.returncode, stderr_lines(proc)[0][:42]) == (2, "brevant-read: error: cannot read '<stdin>'")
 
 
 def test_read_back_and_written_again_is_the_same_document():
@@ -677,18 +677,11 @@ def test_counts_of_several_files_are_the_sum_of_each(tmp_path):
 @pytest.mark.parametrize(
     "counts, top, width, lines",
     [
-        pytest.param(
-            {"01": 1, "00": 3, "11": 6}, 5, 30,
-            ["11  ###############  6   60.0%", "00  ########         3   30.0%", "01  ##               1   10.0%"],
-            id="sorted-by-count-and-as-wide-as-asked",
-        ),
-        pytest.param(
-            {"01": 1, "00": 3, "11": 6}, 1, 30, ["11        ##########  6   60.0%", "2 others  #######     4   40.0%"],
-            id="top-and-the-rest-with-a-bar-at-least-10-wide",
-        ),
-        pytest.param({"b": 1000, "a": 1000, "c": 1}, 3, 24, ["a  ##########  1000   50.0%", "b  ##########  1000   50.0%", "c  #              1    0.0%"], id="ties-by-outcome-and-a-bar-for-any-shot"),
-        pytest.param({}, 5, 80, [], id="no-shots"),
+        ({"b": 1000, "a": 1000, "c": 1}, 3, 24, ["a  ##########  1000   50.0%", "b  ##########  1000   50.0%", "c  #              1    0.0%"]),
+        ({"01": 1, "00": 3, "11": 6}, 1, 30, ["11        ##########  6   60.0%", "2 others  #######     4   40.0%"]),
+        ({}, 5, 80, []),
     ],
+    ids=["ties-by-outcome-a-bar-for-any-shot-and-10-wide-at-least", "top-and-the-rest", "no-shots"],
 )
 def test_histogram(counts, top, width, lines):
     from brevant._histogram import histogram
