@@ -283,6 +283,8 @@ def test_progress_bar_on_a_terminal(command, first, rest, line):
     with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=stdout, stderr=terminal) as child:
         child.stdin.write(first)
         child.stdin.flush()
+        while fcntl.ioctl(child.stdin, termios.FIONREAD, b"\0\0\0\0") != bytes(4):
+            time.sleep(0.05)  # until the child, started under any load, has taken the first part
         time.sleep(1.5)  # the bar shows once a run has taken a second
         child.stdin.write(rest)
         child.stdin.close()
