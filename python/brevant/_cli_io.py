@@ -5,8 +5,9 @@ through `open_output`:
 
     run(main)                  calls `main()` and returns its exit status; a signal or a
                                reader that went away ends the run as listed below
-    open_input(path)           the input's bytes ("-" is standard input) as a NamedInput,
-                               whose failures to read are InputError
+    open_input(path)           the input's bytes ("-" is standard input), decompressed,
+                               as a NamedInput, whose failures to read are InputError
+    progress_bar(input, quiet) a progress bar of the bytes read, on a terminal
     open_output(path, inputs)  a UTF-8 text stream with LF line ends to "-" (standard
                                output) or to `path`, written safely whatever is there
     failure_status(...)        says why a run failed, in one line, and gives its status
@@ -19,9 +20,9 @@ through `open_output`:
 Every tool exits with the statuses of EXIT_STATUS_HELP: 0 success, 1 an output that
 could not be written (and for brevant-check, an input that does not conform), 2 bad
 usage or bad input, BROKEN_PIPE when the reader of the output went away, 128 + the
-signal's number for SIGINT, SIGTERM and SIGHUP unless the caller ignored it (after every
-`open_output` in progress removed its temporary file). A closed standard error is 2 too: nothing can be reported
-then, and nothing meant for it may reach standard output.
+signal's number for SIGINT, SIGTERM and SIGHUP unless the caller ignored it (after
+every `open_output` in progress removed its temporary file). A closed standard error is
+2 too: nothing can be reported then, and nothing meant for it may reach standard output.
 """
 
 from __future__ import annotations
