@@ -205,17 +205,17 @@ def progress_bar(source: NamedInput, quiet: bool) -> Iterator[Callable[..., None
             yield write_line
             return
 
-        def above(text: str, out: TextIO = sys.stderr) -> None:
+        def above(text: str, out: TextIO | None = None) -> None:
             bar.clear()
             write_line(text, out)
-            out.flush()
+            (out or sys.stderr).flush()
             bar.refresh()
 
         yield above
 
 
-def write_line(text: str, out: TextIO = sys.stderr) -> None:
-    out.write(text + "\n")
+def write_line(text: str, out: TextIO | None = None) -> None:
+    (out or sys.stderr).write(text + "\n")  # sys.stderr as it is now, which a test may have replaced
 
 
 def regular_file_size(stream: BinaryIO) -> int | None:

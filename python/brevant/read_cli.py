@@ -26,7 +26,6 @@ from brevant._cli_io import (
     progress_bar,
     require_input,
     run,
-    shown,
 )
 from brevant._histogram import histogram
 from brevant.reader import LabeledParseError, _chunked, iter_shots
