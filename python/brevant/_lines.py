@@ -99,10 +99,11 @@ def decompressed(stream: Any) -> Any:
     return opener(stream, "rb")
 
 
-def decompression_errors() -> tuple[type[Exception], ...]:
-    """Every error that reading a damaged compressed stream may raise."""
+def reading_errors() -> tuple[type[Exception], ...]:
+    """Every error that reading a source may raise for what it holds: a damaged compressed
+    stream, or (ValueError) a compression this Python cannot read."""
     loaded = [getattr(sys.modules[module], name) for module, name in _DAMAGED if module in sys.modules]
-    return (OSError, EOFError, *loaded)
+    return (OSError, EOFError, ValueError, *loaded)
 
 
 class _Held(Generic[AnyStr]):
@@ -120,3 +121,5 @@ class _Held(Generic[AnyStr]):
             return piece
         piece, self.head = self.head[:size], self.head[size:]
         return piece
+
+    read1 = read

@@ -15,8 +15,10 @@ from brevant._cli_io import (
     failure_status,
     open_input,
     open_output,
+    progress_bar,
     require_input,
     run,
+    write_line,
 )
 from brevant._lines import MAX_LINE_CHARS
 from brevant.checker import SCHEMAS, VERSIONS, Omitted, iter_findings
@@ -60,7 +62,7 @@ def parse_check_args(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--all", action="store_true", help="report every finding, however many of one code")
     parser.add_argument(
         "-q", "--quiet", action="store_true",
-        help="print nothing; stop reading an input at its first departure",
+        help="print nothing (no progress bar either); stop reading an input at its first departure",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
@@ -92,9 +94,10 @@ class BoundedLines:
 
 def check_input(path: str, args: argparse.Namespace, out: TextIO | None) -> bool:
     """Whether the input conforms; its findings are written to `out`, or with none the
-    reading stops at the first."""
+    reading stops at the first (and no progress bar is shown)."""
     per_code = None if args.all else PER_CODE
-    with open_input(path) as source:
+    with open_input(path) as source, progress_bar(source, quiet=out is None) as above:
+        report = above if out is not None and out.isatty() else write_line
         bounded = BoundedLines(source)
         conforms = True
         for finding in iter_findings(bounded, version=args.schema_version, schema=args.schema, per_code=per_code):
@@ -102,9 +105,9 @@ def check_input(path: str, args: argparse.Namespace, out: TextIO | None) -> bool
             if out is None:
                 break
             if isinstance(finding, Omitted):
-                out.write(f"{source.name}: … and {finding.more} more {finding.code}\n")
+                report(f"{source.name}: … and {finding.more} more {finding.code}", out)
             else:
-                out.write(f"{source.name}:{finding.line}:{finding.column}: {finding.code}: {finding.message}\n")
+                report(f"{source.name}:{finding.line}:{finding.column}: {finding.code}: {finding.message}", out)
     if bounded.cut:
         raise InputError(f"{source.name}: a line longer than {MAX_LINE_CHARS} bytes; the rest is not checked")
     return conforms

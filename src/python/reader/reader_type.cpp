@@ -97,9 +97,21 @@ void reader_dealloc(PyObject* self) {
     Py_DECREF(reinterpret_cast<PyObject*>(type));  // instances of a heap type own a reference to it
 }
 
+// A large chunk is read in slices of this size, with pending signals handled between
+// them, so that Ctrl-C stops a read of a whole file within milliseconds.
+constexpr std::size_t signal_slice_bytes = std::size_t{1} << 20;
+
 Ref feed(ReaderState& state, PyObject* data) {
     require_open(state);
-    state.reader.feed(chunk_bytes(data));
+    std::string_view bytes = chunk_bytes(data);
+    // A handler may resize a bytearray under our view, so only immutable data is sliced.
+    const bool sliced = !PyByteArray_Check(data);
+    while (sliced && bytes.size() > signal_slice_bytes) {
+        state.reader.feed(bytes.substr(0, signal_slice_bytes));
+        bytes.remove_prefix(signal_slice_bytes);
+        if (PyErr_CheckSignals() < 0) throw_fetched();
+    }
+    state.reader.feed(bytes);
     return Ref::borrow(Py_None);
 }
 
