@@ -5,6 +5,7 @@ from __future__ import annotations
 import argparse
 import contextlib
 import json
+import shutil
 import sys
 from collections import Counter
 from collections.abc import Iterator
@@ -22,13 +23,15 @@ from brevant._cli_io import (
     failure_status,
     open_input,
     open_output,
+    progress_bar,
     require_input,
     run,
-    shown,
 )
+from brevant._histogram import histogram
 from brevant.reader import LabeledParseError, _chunked, iter_shots
 
 PROG = "brevant-read"
+TOP = 20  # outcomes drawn by --histogram
 
 SUCCESS = """\
 success, also when --errors collect left shots out (--counts and
@@ -42,6 +45,9 @@ output:
              back (the METADATA block is not carried over: give it with -a).
   --counts   a JSON object from bit string to number of shots, summed over
              the inputs (-j N counts N files at once, each in its own process)
+  --counts --histogram
+             the counts as a bar chart in plain text, as wide as the terminal:
+             the most frequent first, each with its count and share
   --memory   one bit string per line, a line per shot
 
 Several inputs are read in turn, as one. Every form streams: memory stays
@@ -82,7 +88,19 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         help="'collect' leaves out the shots that cannot be read instead of stopping (default: %(default)s)",
     )
     parser.add_argument(
+        "--histogram", action="store_true",
+        help="with --counts: draw them as bars, as wide as the terminal, instead of writing JSON",
+    )
+    parser.add_argument(
+        "--top", type=positive, metavar="N",
+        help=f"with --histogram: the N most frequent outcomes, then one line for the rest (default: {TOP})",
+    )
+    parser.add_argument(
         "-j", "--jobs", type=positive, default=1, metavar="N", help="with --counts: count N files at once (default: 1)"
+    )
+    parser.add_argument(
+        "-q", "--quiet", action="store_true",
+        help="no progress bar (else shown on a terminal when a run takes over a second and tqdm is installed)",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
@@ -92,6 +110,10 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         parser.error("--labels names a label more than once")
     if args.jobs > 1 and not args.counts:
         parser.error("-j needs --counts")
+    if args.histogram and not args.counts:
+        parser.error("--histogram needs --counts")
+    if args.top is not None and not args.histogram:
+        parser.error("--top needs --histogram")
     if args.jobs > 1 and "-" in args.inputs:
         parser.error("-j counts files: standard input cannot be shared between processes")
     require_input(parser, args.inputs)
@@ -105,9 +127,9 @@ def positive(text: str) -> int:
 
 
 @contextlib.contextmanager
-def opened(path: str) -> Iterator[NamedInput]:
-    """An input whose parse errors are input errors naming their place."""
-    with open_input(path) as source:
+def opened(path: str, quiet: bool) -> Iterator[NamedInput]:
+    """An input whose parse errors are input errors naming their place, read under a progress bar."""
+    with open_input(path) as source, progress_bar(source, quiet):
         try:
             yield source
         except LabeledParseError as exc:
@@ -120,32 +142,33 @@ def located(name: str, error: LabeledParseError) -> str:
 
 
 def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
-    with opened(path) as source:
+    with opened(path, args.quiet) as source:
         for shot in iter_shots(source, errors=args.errors):
             out.write(json.dumps(shot) + "\n")
     return []  # the stream passes over the shots it leaves out
 
 
 def write_memory(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
-    with opened(path) as source:
+    with opened(path, args.quiet) as source:
         for reader in _chunked(source, args.errors):
             out.writelines(bits + "\n" for bits in reader.memory(args.labels))
         return [located(source.name, problem) for problem in reader.problems()]
 
 
-def count_file(path: str, labels: list[str] | None, errors: str) -> tuple[Counter[str], list[str]]:
+def count_file(path: str, labels: list[str] | None, errors: str, quiet: bool) -> tuple[Counter[str], list[str]]:
     """The input's counts, and a warning for each shot left out; run in a worker process
     too, so everything it returns or raises is plain data that crosses intact."""
     total: Counter[str] = Counter()
-    with opened(path) as source:
+    with opened(path, quiet) as source:
         for reader in _chunked(source, errors):
             total.update(reader.counts(labels))
         return total, [located(source.name, problem) for problem in reader.problems()]
 
 
 def counted(args: argparse.Namespace) -> Iterator[tuple[Counter[str], list[str]]]:
-    count = partial(count_file, labels=args.labels, errors=args.errors)
     jobs = min(args.jobs, len(args.inputs))
+    # Bars of files counted at once would overwrite each other.
+    count = partial(count_file, labels=args.labels, errors=args.errors, quiet=args.quiet or jobs > 1)
     if jobs == 1:
         yield from map(count, args.inputs)
         return
@@ -164,7 +187,11 @@ def read_and_write(args: argparse.Namespace) -> int:
                 for counts, warnings in counted(args):
                     total.update(counts)
                     warn(warnings)
-                out.write(json.dumps(total, sort_keys=True) + "\n")
+                if args.histogram:
+                    width = shutil.get_terminal_size().columns
+                    out.writelines(line + "\n" for line in histogram(total, args.top or TOP, width))
+                else:
+                    out.write(json.dumps(total, sort_keys=True) + "\n")
             else:
                 for path in args.inputs:
                     warn((write_memory if args.memory else write_shots)(path, args, out))

@@ -97,27 +97,21 @@ void reader_dealloc(PyObject* self) {
     Py_DECREF(reinterpret_cast<PyObject*>(type));  // instances of a heap type own a reference to it
 }
 
-// The bytes of a chunk: a str's UTF-8, or the contents of bytes or a bytearray.
-std::string_view chunk_bytes(PyObject* data) {
-    if (PyUnicode_Check(data)) {
-        std::optional<std::string_view> text = utf8_text(data);
-        if (!text) throw_fetched();
-        return *text;
-    }
-    if (PyBytes_Check(data)) {
-        char* buffer;
-        Py_ssize_t size;
-        if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
-        return {buffer, static_cast<std::size_t>(size)};
-    }
-    if (PyByteArray_Check(data))
-        return {PyByteArray_AsString(data), static_cast<std::size_t>(PyByteArray_Size(data))};
-    throw_type_mismatch(data, "str or bytes");
-}
+// A large chunk is read in slices of this size, with pending signals handled between
+// them, so that Ctrl-C stops a read of a whole file within milliseconds.
+constexpr std::size_t signal_slice_bytes = std::size_t{1} << 20;
 
 Ref feed(ReaderState& state, PyObject* data) {
     require_open(state);
-    state.reader.feed(chunk_bytes(data));
+    std::string_view bytes = chunk_bytes(data);
+    // A handler may resize a bytearray under our view, so only immutable data is sliced.
+    const bool sliced = !PyByteArray_Check(data);
+    while (sliced && bytes.size() > signal_slice_bytes) {
+        state.reader.feed(bytes.substr(0, signal_slice_bytes));
+        bytes.remove_prefix(signal_slice_bytes);
+        if (PyErr_CheckSignals() < 0) throw_fetched();
+    }
+    state.reader.feed(bytes);
     return Ref::borrow(Py_None);
 }
 
@@ -283,6 +277,23 @@ std::atomic<PyObject*> class_slot{nullptr};
 std::once_flag class_flag;
 
 }  // namespace
+
+std::string_view chunk_bytes(PyObject* data) {
+    if (PyUnicode_Check(data)) {
+        std::optional<std::string_view> text = utf8_text(data);
+        if (!text) throw_fetched();
+        return *text;
+    }
+    if (PyBytes_Check(data)) {
+        char* buffer;
+        Py_ssize_t size;
+        if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
+        return {buffer, static_cast<std::size_t>(size)};
+    }
+    if (PyByteArray_Check(data))
+        return {PyByteArray_AsString(data), static_cast<std::size_t>(PyByteArray_Size(data))};
+    throw_type_mismatch(data, "str or bytes");
+}
 
 PyObject* reader_class() {
     return once_per_process(class_slot, class_flag, [] { return checked(PyType_FromSpec(&spec)).release(); });
