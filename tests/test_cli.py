@@ -605,15 +605,15 @@ def test_standard_streams(kind, command, status, errors):
     [
         pytest.param(
             [os.fsdecode(b"bad\xffname.txt"), "missing.txt", "worked.txt"], 2,
-            [f"bad\\xffname.txt:11: {LIST_VALUE}", f"worked.txt:11: {LIST_VALUE}"],
+            [f"bad\\xffname.txt:11:14: {LIST_VALUE}", f"worked.txt:11:14: {LIST_VALUE}"],
             ["brevant-check: error: cannot read 'missing.txt': No such file or directory"],
             id="each-input-reported-also-after-a-name-not-utf8",
         ),
         pytest.param(
             ["/dev/zero"], 2,
-            ["/dev/zero:1: line-too-long: line of 16777217 characters, longer than 16777216; not checked",
-             "/dev/zero:1: header-missing: expected HEADER schema_version 2.1 here",
-             "/dev/zero:1: no-shots: document holds no complete shot"],
+            ["/dev/zero:1:1: line-too-long: line of 16777217 characters, longer than 16777216; not checked",
+             "/dev/zero:1:1: header-missing: expected HEADER schema_version 2.1 here",
+             "/dev/zero:1:1: no-shots: document holds no complete shot"],
             ["brevant-check: error: /dev/zero: a line longer than 16777216 bytes; the rest is not checked"],
             id="endless-line",
         ),

@@ -44,8 +44,8 @@ std::string_view rest_from(std::string_view line, const Field& field) {
 
 }  // namespace
 
-DocumentReader::DocumentReader(bool collect, Limits limits)
-    : collect_(collect), limits_(limits), splitter_(limits.max_line_bytes) {}
+DocumentReader::DocumentReader(Departures departures, Limits limits)
+    : departures_(departures), limits_(limits), splitter_(limits.max_line_bytes) {}
 
 void DocumentReader::feed(std::string_view chunk) {
     if (state_ == State::Failed) throw *failure_;
@@ -94,7 +94,7 @@ void DocumentReader::overlong(std::uint64_t number) {
 }
 
 void DocumentReader::report(const ParseError& error) {
-    if (!collect_) {
+    if (departures_ == Departures::Raise) {
         state_ = State::Failed;
         failure_ = error;
         throw error;
@@ -215,7 +215,8 @@ void DocumentReader::output(const Record& r) {
         if (!parse_list(value, doc_.list_items)) fail(value_field.column, "value " + quoted(value) + " is not a list of numbers");
         entry = entry_of(EntryKind::List, static_cast<std::uint32_t>(doc_.list_items.size() - first), first);
     } else {
-        std::optional<Scalar> scalar = parse_scalar(value, *type == QirType::Double);
+        const Within within = *type == QirType::Double ? Within::DoubleRecord : Within::Other;
+        std::optional<Scalar> scalar = parse_scalar(value, within);
         if (!scalar)
             fail(value_field.column,
                  std::string(qir_name(*type)) + " value " + quoted(value) + " is not a number or a bool");

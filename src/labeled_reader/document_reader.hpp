@@ -23,9 +23,13 @@
 
 namespace brevant::reader {
 
+// What becomes of a departure: it stops the reader (raising), or it is
+// recorded and reading resumes (collecting).
+enum class Departures : std::uint8_t { Raise, Collect };
+
 class DocumentReader {
 public:
-    explicit DocumentReader(bool collect, Limits limits = {});
+    explicit DocumentReader(Departures departures, Limits limits = {});
 
     void feed(std::string_view chunk);
     void finish();  // the end of the input
@@ -72,7 +76,7 @@ private:
     void require_text(const Field& field) const;
     void report(const ParseError& error);
 
-    bool collect_;
+    Departures departures_;
     Limits limits_;
     LineSplitter splitter_;
     Document doc_;

@@ -13,9 +13,11 @@
 
 namespace brevant::reader {
 
-// `real_context`: the value sits in a DOUBLE record, where "-0" is the
-// float -0.0 and an integer beyond 64 bits is still a number.
-std::optional<Scalar> parse_scalar(std::string_view text, bool real_context) noexcept;
+// Where a value sits. In a DOUBLE record "-0" is the float -0.0 and an
+// integer beyond 64 bits is still a number.
+enum class Within : std::uint8_t { Other, DoubleRecord };
+
+std::optional<Scalar> parse_scalar(std::string_view text, Within within) noexcept;
 
 // "[a, b, ...]" (the formatter's list form); appends the items to `out`.
 // Returns false, with `out` unchanged, when the text is not such a list.

@@ -22,7 +22,7 @@ namespace brevant::py {
 namespace {
 
 struct ReaderState {
-    ReaderState(bool keep, bool collect) : reader(collect), keep(keep) {}
+    ReaderState(bool keep, reader::Departures departures) : reader(departures), keep(keep) {}
     reader::DocumentReader reader;
     DocumentObjects objects;
     bool keep;
@@ -80,10 +80,11 @@ PyObject* reader_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         PyObject* bound[std::size(new_params)] = {};
         bind_tuple_dict(new_signature, args, kwargs, bound);
-        const bool keep = flag_argument(bound[0], true), collect = flag_argument(bound[1], false);
+        const bool keep = flag_argument(bound[0], true);
+        const auto departures = flag_argument(bound[1], false) ? reader::Departures::Collect : reader::Departures::Raise;
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(subtype, Py_tp_alloc));
         Ref self = checked(alloc(subtype, 0));
-        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep, collect);
+        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep, departures);
         return self.release();
     });
 }
@@ -94,24 +95,6 @@ void reader_dealloc(PyObject* self) {
     auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free(self);
     Py_DECREF(reinterpret_cast<PyObject*>(type));  // instances of a heap type own a reference to it
-}
-
-// The bytes of a chunk: a str's UTF-8, or the contents of bytes or a bytearray.
-std::string_view chunk_bytes(PyObject* data) {
-    if (PyUnicode_Check(data)) {
-        std::optional<std::string_view> text = utf8_text(data);
-        if (!text) throw_fetched();
-        return *text;
-    }
-    if (PyBytes_Check(data)) {
-        char* buffer;
-        Py_ssize_t size;
-        if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
-        return {buffer, static_cast<std::size_t>(size)};
-    }
-    if (PyByteArray_Check(data))
-        return {PyByteArray_AsString(data), static_cast<std::size_t>(PyByteArray_Size(data))};
-    throw_type_mismatch(data, "str or bytes");
 }
 
 // A large chunk is read in slices of this size, with pending signals handled between
@@ -294,6 +277,23 @@ std::atomic<PyObject*> class_slot{nullptr};
 std::once_flag class_flag;
 
 }  // namespace
+
+std::string_view chunk_bytes(PyObject* data) {
+    if (PyUnicode_Check(data)) {
+        std::optional<std::string_view> text = utf8_text(data);
+        if (!text) throw_fetched();
+        return *text;
+    }
+    if (PyBytes_Check(data)) {
+        char* buffer;
+        Py_ssize_t size;
+        if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
+        return {buffer, static_cast<std::size_t>(size)};
+    }
+    if (PyByteArray_Check(data))
+        return {PyByteArray_AsString(data), static_cast<std::size_t>(PyByteArray_Size(data))};
+    throw_type_mismatch(data, "str or bytes");
+}
 
 PyObject* reader_class() {
     return once_per_process(class_slot, class_flag, [] { return checked(PyType_FromSpec(&spec)).release(); });
