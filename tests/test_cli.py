@@ -268,7 +268,7 @@ PROGRESS_RUNS = {
     ),
     "read": (["{read}"], WORKED[:40], WORKED[40:], ""),
     "read-counts": (["{read}", "--counts"], WORKED[:40], WORKED[40:], ""),
-    "check-finding-above-the-bar": (["{check}"], WORKED[:40], WORKED[40:], f"<stdin>:11: {LIST_VALUE}"),
+    "check-finding-above-the-bar": (["{check}"], WORKED[:40], WORKED[40:], f"<stdin>:11:14: {LIST_VALUE}"),
     "read-quiet": (["{read}", "-q"], WORKED[:40], WORKED[40:], None),
 }
 
