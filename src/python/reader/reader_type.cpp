@@ -3,9 +3,11 @@
 
 #include "python/reader/reader_type.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <optional>
 
 #include "labeled_reader/document_reader.hpp"
 #include "python/reader/document_objects.hpp"
@@ -19,13 +21,18 @@ namespace brevant::py {
 namespace {
 
 struct ReaderState {
-    ReaderState(bool keep, bool collect) : reader(collect), keep(keep) {}
+    ReaderState(bool keep, reader::ErrorMode errors) : reader(errors), errors(errors), keep(keep) {}
     reader::DocumentReader reader;
+    reader::ErrorMode errors;
     DocumentObjects objects;
     bool keep;
     bool closed = false;
     bool busy = false;
     std::size_t handed_out = 0;  // shots already returned by take()
+    // Shots that counts or memory left out in the collecting mode, each once.
+    std::vector<reader::ParseError> query_problems;
+    // A streaming count's picker: what it learnt of the labels carries over chunks.
+    std::optional<reader::BitPicker> stream_picker;
 };
 
 struct ReaderObject {
@@ -62,8 +69,19 @@ PyObject* method(PyObject* self, Body&& body) {
             return body(busy.state()).release();
         } catch (const reader::ParseError& error) {
             throw_parse_error(error);
+        } catch (const reader::RequestError& error) {
+            PyErr_SetString(PyExc_ValueError, error.message.c_str());
+            throw PythonError{};
         }
     });
+}
+
+reader::ErrorMode error_mode(const char* name) {
+    std::string_view text(name);
+    if (text == "raise") return reader::ErrorMode::Raise;
+    if (text == "collect") return reader::ErrorMode::Collect;
+    PyErr_Format(PyExc_ValueError, "errors must be 'raise' or 'collect', not '%s'", name);
+    throw PythonError{};
 }
 
 void require_open(const ReaderState& state) {
@@ -75,13 +93,15 @@ void require_open(const ReaderState& state) {
 
 PyObject* reader_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const char* keywords[] = {"keep", "collect", nullptr};
-        int keep = 1, collect = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|pp:Reader", const_cast<char**>(keywords), &keep, &collect))
+        static const char* keywords[] = {"keep", "errors", nullptr};
+        int keep = 1;
+        const char* errors = "raise";
+        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|ps:Reader", const_cast<char**>(keywords), &keep, &errors))
             throw PythonError{};
+        reader::ErrorMode mode = error_mode(errors);
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(subtype, Py_tp_alloc));
         Ref self = checked(alloc(subtype, 0));
-        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep != 0, collect != 0);
+        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep != 0, mode);
         return self.release();
     });
 }
@@ -156,6 +176,19 @@ PyObject* reader_discard(PyObject* self, PyObject*) {
     });
 }
 
+PyObject* reader_shot(PyObject* self, PyObject* index) {
+    return method(self, [&](ReaderState& state) {
+        const reader::Document& doc = state.reader.document();
+        Py_ssize_t i = PyLong_AsSsize_t(index);
+        if (i == -1 && PyErr_Occurred()) throw_fetched();
+        if (i < 0 || static_cast<std::size_t>(i) >= doc.shots.size()) {
+            PyErr_SetString(PyExc_IndexError, "shot index out of range");
+            throw PythonError{};
+        }
+        return state.objects.shots(doc, static_cast<std::size_t>(i), static_cast<std::size_t>(i) + 1);
+    });
+}
+
 PyObject* reader_shots(PyObject* self, PyObject*) {
     return method(self, [&](ReaderState& state) {
         return state.objects.shots(state.reader.document(), 0, state.reader.document().shots.size());
@@ -172,17 +205,72 @@ PyObject* query(PyObject* self, PyObject*) {
     return method(self, [](ReaderState& state) { return answer(state.reader.document()); });
 }
 
-template <Ref (*answer)(const reader::Document&, PyObject*)>
-PyObject* query_with(PyObject* self, PyObject* argument) {
-    return method(self, [&](ReaderState& state) { return answer(state.reader.document(), argument); });
+// Keeps the shots a query left out, once each, for problems().
+void note_problems(ReaderState& state, const reader::Outcomes& outcomes) {
+    auto& kept = state.query_problems;
+    for (const reader::ParseError& problem : outcomes.problems) {
+        bool known = std::any_of(kept.begin(), kept.end(), [&](const reader::ParseError& p) {
+            return p.line == problem.line && p.message == problem.message;
+        });
+        if (!known && kept.size() < reader::max_problems) kept.push_back(problem);
+    }
+}
+
+reader::Outcomes query_outcomes(ReaderState& state, reader::BitPicker& picker, reader::FailedShots failed) {
+    reader::Outcomes outcomes = reader::outcomes(state.reader.document(), picker, {failed, state.errors});
+    note_problems(state, outcomes);
+    return outcomes;
+}
+
+// counts(labels, bit_order, include_failed): over the kept document.
+PyObject* reader_counts(PyObject* self, PyObject* args) {
+    PyObject *labels, *order;
+    int include_failed;
+    if (!PyArg_ParseTuple(args, "OOp:counts", &labels, &order, &include_failed)) return nullptr;
+    return method(self, [&](ReaderState& state) {
+        reader::BitOrder bits = bit_order(order);
+        reader::BitPicker picker = bit_picker(labels);
+        auto failed = include_failed ? reader::FailedShots::Count : reader::FailedShots::LeaveOut;
+        return counts_object(query_outcomes(state, picker, failed), bits);
+    });
+}
+
+// memory(labels, bit_order): one bit string per shot, failed shots included.
+PyObject* reader_memory(PyObject* self, PyObject* args) {
+    PyObject *labels, *order;
+    if (!PyArg_ParseTuple(args, "OO:memory", &labels, &order)) return nullptr;
+    return method(self, [&](ReaderState& state) {
+        reader::BitOrder bits = bit_order(order);
+        reader::BitPicker picker = bit_picker(labels);
+        return memory_object(query_outcomes(state, picker, reader::FailedShots::Count), bits);
+    });
+}
+
+// count_completed(labels, bit_order, include_failed): the counts of the shots
+// completed since the last discard, and how many failed shots it left out.
+// What it learns of the labels carries over to the next call.
+PyObject* reader_count_completed(PyObject* self, PyObject* args) {
+    PyObject *labels, *order;
+    int include_failed;
+    if (!PyArg_ParseTuple(args, "OOp:count_completed", &labels, &order, &include_failed)) return nullptr;
+    return method(self, [&](ReaderState& state) {
+        reader::BitOrder bits = bit_order(order);
+        if (!state.stream_picker) state.stream_picker = bit_picker(labels);
+        auto failed = include_failed ? reader::FailedShots::Count : reader::FailedShots::LeaveOut;
+        reader::Outcomes outcomes = query_outcomes(state, *state.stream_picker, failed);
+        Ref counts = counts_object(outcomes, bits);
+        Ref left_out = created(PyLong_FromUnsignedLongLong(outcomes.failed_left_out));
+        return checked(PyTuple_Pack(2, counts.get(), left_out.get()));
+    });
 }
 
 PyObject* reader_problems(PyObject* self, PyObject*) {
     return method(self, [&](ReaderState& state) {
-        const auto& problems = state.reader.problems();
-        Ref list = created(PyList_New(static_cast<Py_ssize_t>(problems.size())));
-        for (std::size_t i = 0; i < problems.size(); ++i)
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), parse_error_object(problems[i]).release());
+        Ref list = created(PyList_New(0));
+        const std::vector<reader::ParseError>* sources[] = {&state.reader.problems(), &state.query_problems};
+        for (const auto* problems : sources)
+            for (const reader::ParseError& problem : *problems)
+                if (PyList_Append(list.get(), parse_error_object(problem).get()) < 0) throw_fetched();
         return list;
     });
 }
@@ -196,10 +284,15 @@ PyMethodDef methods[] = {
     {"close", reader_close, METH_NOARGS, "close($self)\n--\n\nMarks the end of the input."},
     {"take", reader_take, METH_NOARGS, "take($self)\n--\n\nThe shots completed since the last take()."},
     {"discard", reader_discard, METH_NOARGS, "discard($self)\n--\n\nForgets the completed shots."},
+    {"shot", reader_shot, METH_O, "shot($self, index, /)\n--\n\nThe kept shot at index, in a list."},
     {"shots", reader_shots, METH_NOARGS, "shots($self)\n--\n\nEvery kept shot."},
     {"columns", reader_columns, METH_NOARGS, "columns($self)\n--\n\nLabel to one value per shot."},
-    {"counts", query_with<counts_object>, METH_O, "counts($self, labels, /)\n--\n\nBit string to number of shots."},
-    {"memory", query_with<memory_object>, METH_O, "memory($self, labels, /)\n--\n\nOne bit string per shot."},
+    {"counts", reader_counts, METH_VARARGS,
+     "counts($self, labels, bit_order, include_failed, /)\n--\n\nBit string to number of shots."},
+    {"memory", reader_memory, METH_VARARGS, "memory($self, labels, bit_order, /)\n--\n\nOne bit string per shot."},
+    {"count_completed", reader_count_completed, METH_VARARGS,
+     "count_completed($self, labels, bit_order, include_failed, /)\n--\n\n"
+     "Counts of the shots completed since the last discard, and the failed shots left out."},
     {"exit_codes", query<exit_codes_object>, METH_NOARGS, "exit_codes($self)\n--\n\nEach shot's END code."},
     {"headers", query<headers_object>, METH_NOARGS, "headers($self)\n--\n\nThe HEADER records as a dict."},
     {"attributes", query<attributes_object>, METH_NOARGS, "attributes($self)\n--\n\nThe first METADATA block as a dict."},
@@ -210,7 +303,7 @@ PyMethodDef methods[] = {
 };
 
 PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>("Reader(keep=True, collect=False)\n--\n\n"
+    {Py_tp_doc, const_cast<char*>("Reader(keep=True, errors='raise')\n--\n\n"
                                   "Reads QIR output records pushed to it in chunks.")},
     {Py_tp_new, reinterpret_cast<void*>(&reader_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&reader_dealloc)},
