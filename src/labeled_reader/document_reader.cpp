@@ -13,30 +13,7 @@
 namespace brevant::reader {
 namespace {
 
-constexpr std::size_t quoted_max = 40;
 constexpr std::size_t reserve_step_max = std::size_t{1} << 20;  // entries
-
-// A field as an error message shows it: short, and with control and
-// non-ASCII bytes escaped, so the message stays one printable line.
-std::string quoted(std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out = "'";
-    for (std::size_t i = 0; i < text.size() && i < quoted_max; ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20 || c >= 0x7f || c == '\\' || c == '\'') {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    if (text.size() > quoted_max) out += "...";
-    out += "'";
-    return out;
-}
 
 std::string_view rest_from(std::string_view line, const Field& field) {
     return line.substr(field.column - 1);

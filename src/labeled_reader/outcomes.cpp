@@ -95,14 +95,12 @@ private:
     std::unordered_map<std::string_view, std::uint32_t> long_index_;
 };
 
+// The first few labels, for a message.
 std::string quoted_labels(const std::vector<std::string_view>& labels) {
+    constexpr std::size_t shown = 5;
     std::string out;
-    for (std::string_view label : labels) {
-        if (!out.empty()) out += ", ";
-        out += "'";
-        out += label;
-        out += "'";
-    }
+    for (std::size_t i = 0; i < labels.size() && i < shown; ++i) out += (i ? ", " : "") + quoted(labels[i]);
+    if (labels.size() > shown) out += " and " + std::to_string(labels.size() - shown) + " more";
     return out;
 }
 
@@ -269,7 +267,7 @@ Outcomes outcomes(const Document& doc, BitPicker& picker, const OutcomeRequest& 
                 tally.add_bits(picked.text, counted);
                 break;
             case BitPicker::Picked::Status::Missing: {
-                std::string message = "the shot started here has no RESULT labeled '" + std::string(picked.text) + "'";
+                std::string message = "the shot started here has no RESULT labeled " + quoted(picked.text);
                 if (request.errors == ErrorMode::Raise)
                     throw RequestError{"line " + std::to_string(shot.line) + ": " + message};
                 tally.leave_out();

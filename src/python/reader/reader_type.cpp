@@ -11,10 +11,13 @@
 
 #include "labeled_reader/document_reader.hpp"
 #include "python/reader/document_objects.hpp"
-#include "python/runtime/errors.hpp"
 #include "python/reader/parse_error_type.hpp"
+#include "python/runtime/bound_method.hpp"
+#include "python/runtime/call_frame.hpp"
+#include "python/runtime/errors.hpp"
 #include "python/runtime/process_once.hpp"
 #include "python/runtime/ref.hpp"
+#include "python/runtime/static_text.hpp"
 #include "python/runtime/utf8.hpp"
 
 namespace brevant::py {
@@ -61,29 +64,6 @@ private:
     ReaderState& state_;
 };
 
-template <class Body>
-PyObject* method(PyObject* self, Body&& body) {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        Busy busy(self);
-        try {
-            return body(busy.state()).release();
-        } catch (const reader::ParseError& error) {
-            throw_parse_error(error);
-        } catch (const reader::RequestError& error) {
-            PyErr_SetString(PyExc_ValueError, error.message.c_str());
-            throw PythonError{};
-        }
-    });
-}
-
-reader::ErrorMode error_mode(const char* name) {
-    std::string_view text(name);
-    if (text == "raise") return reader::ErrorMode::Raise;
-    if (text == "collect") return reader::ErrorMode::Collect;
-    PyErr_Format(PyExc_ValueError, "errors must be 'raise' or 'collect', not '%s'", name);
-    throw PythonError{};
-}
-
 void require_open(const ReaderState& state) {
     if (state.closed) {
         PyErr_SetString(PyExc_ValueError, "the reader is closed");
@@ -91,17 +71,38 @@ void require_open(const ReaderState& state) {
     }
 }
 
+constexpr std::string_view class_name = "Reader";
+constexpr Param new_params[] = {{"keep", Annotation::BuiltinsBool, "True"}, {"errors", Annotation::BuiltinsStr, "'raise'"}};
+constexpr CallSignature new_signature{class_name, "__new__", new_params};
+
+// A flag passed as any object, read by its truth; absent, the default.
+bool flag_argument(PyObject* argument, bool absent) {
+    if (!argument) return absent;
+    const int truth = PyObject_IsTrue(argument);
+    if (truth < 0) throw_fetched();
+    return truth != 0;
+}
+
+// "raise" or "collect"; absent, "raise".
+reader::ErrorMode error_mode(PyObject* argument) {
+    if (!argument) return reader::ErrorMode::Raise;
+    std::optional<std::string_view> text = PyUnicode_Check(argument) ? utf8_text(argument) : std::nullopt;
+    if (PyErr_Occurred()) throw_fetched();
+    if (text == "raise") return reader::ErrorMode::Raise;
+    if (text == "collect") return reader::ErrorMode::Collect;
+    PyErr_Format(PyExc_ValueError, "errors must be 'raise' or 'collect', not %R", argument);
+    throw PythonError{};
+}
+
 PyObject* reader_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const char* keywords[] = {"keep", "errors", nullptr};
-        int keep = 1;
-        const char* errors = "raise";
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|ps:Reader", const_cast<char**>(keywords), &keep, &errors))
-            throw PythonError{};
-        reader::ErrorMode mode = error_mode(errors);
+        PyObject* bound[std::size(new_params)] = {};
+        bind_tuple_dict(new_signature, args, kwargs, bound);
+        const bool keep = flag_argument(bound[0], true);
+        const reader::ErrorMode errors = error_mode(bound[1]);
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(subtype, Py_tp_alloc));
         Ref self = checked(alloc(subtype, 0));
-        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep != 0, mode);
+        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep, errors);
         return self.release();
     });
 }
@@ -132,81 +133,68 @@ std::string_view chunk_bytes(PyObject* data) {
     throw_type_mismatch(data, "str or bytes");
 }
 
-PyObject* reader_feed(PyObject* self, PyObject* data) {
-    return method(self, [&](ReaderState& state) {
-        require_open(state);
-        state.reader.feed(chunk_bytes(data));
-        return Ref::borrow(Py_None);
-    });
+Ref feed(ReaderState& state, PyObject* data) {
+    require_open(state);
+    state.reader.feed(chunk_bytes(data));
+    return Ref::borrow(Py_None);
 }
 
-PyObject* reader_close(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        if (!state.closed) {
-            state.closed = true;
-            state.reader.finish();
-        }
-        return Ref::borrow(Py_None);
-    });
+Ref close(ReaderState& state) {
+    if (!state.closed) {
+        state.closed = true;
+        state.reader.finish();
+    }
+    return Ref::borrow(Py_None);
 }
 
 // The shots completed since the last take; a reader that does not keep
 // shots forgets them here.
-PyObject* reader_take(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        const reader::Document& doc = state.reader.document();
-        Ref shots = state.objects.shots(doc, state.handed_out, doc.shots.size());
-        if (state.keep) {
-            state.handed_out = doc.shots.size();
-        } else {
-            state.reader.discard_completed();
-            state.handed_out = 0;
-        }
-        return shots;
-    });
+Ref take(ReaderState& state) {
+    const reader::Document& doc = state.reader.document();
+    Ref shots = state.objects.shots(doc, state.handed_out, doc.shots.size());
+    if (state.keep) {
+        state.handed_out = doc.shots.size();
+    } else {
+        state.reader.discard_completed();
+        state.handed_out = 0;
+    }
+    return shots;
 }
 
 // Forgets the completed shots without handing them out: a counting reader
 // needs their tallies, not their objects.
-PyObject* reader_discard(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        state.reader.discard_completed();
-        state.handed_out = 0;
-        return Ref::borrow(Py_None);
-    });
+Ref discard(ReaderState& state) {
+    state.reader.discard_completed();
+    state.handed_out = 0;
+    return Ref::borrow(Py_None);
 }
 
-PyObject* reader_shot(PyObject* self, PyObject* index) {
-    return method(self, [&](ReaderState& state) {
-        const reader::Document& doc = state.reader.document();
-        Py_ssize_t i = PyLong_AsSsize_t(index);
-        if (i == -1 && PyErr_Occurred()) throw_fetched();
-        if (i < 0 || static_cast<std::size_t>(i) >= doc.shots.size()) {
-            PyErr_SetString(PyExc_IndexError, "shot index out of range");
-            throw PythonError{};
-        }
-        return state.objects.shots(doc, static_cast<std::size_t>(i), static_cast<std::size_t>(i) + 1);
-    });
+Ref shot(ReaderState& state, PyObject* index) {
+    const reader::Document& doc = state.reader.document();
+    Py_ssize_t i = PyLong_AsSsize_t(index);
+    if (i == -1 && PyErr_Occurred()) throw_fetched();
+    if (i < 0 || static_cast<std::size_t>(i) >= doc.shots.size()) {
+        PyErr_SetString(PyExc_IndexError, "shot index out of range");
+        throw PythonError{};
+    }
+    return state.objects.shots(doc, static_cast<std::size_t>(i), static_cast<std::size_t>(i) + 1);
 }
 
-PyObject* reader_shots(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        return state.objects.shots(state.reader.document(), 0, state.reader.document().shots.size());
-    });
+Ref shots(ReaderState& state) {
+    return state.objects.shots(state.reader.document(), 0, state.reader.document().shots.size());
 }
 
-PyObject* reader_columns(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) { return state.objects.columns(state.reader.document()); });
-}
+Ref columns(ReaderState& state) { return state.objects.columns(state.reader.document()); }
 
 // A method that answers from the document alone.
 template <Ref (*answer)(const reader::Document&)>
-PyObject* query(PyObject* self, PyObject*) {
-    return method(self, [](ReaderState& state) { return answer(state.reader.document()); });
+Ref query(ReaderState& state) {
+    return answer(state.reader.document());
 }
 
 // Keeps the shots a query left out, once each, for problems().
-void note_problems(ReaderState& state, const reader::Outcomes& outcomes) {
+reader::Outcomes query_outcomes(ReaderState& state, reader::BitPicker& picker, reader::FailedShots failed) {
+    reader::Outcomes outcomes = reader::outcomes(state.reader.document(), picker, {failed, state.errors});
     auto& kept = state.query_problems;
     for (const reader::ParseError& problem : outcomes.problems) {
         bool known = std::any_of(kept.begin(), kept.end(), [&](const reader::ParseError& p) {
@@ -214,100 +202,149 @@ void note_problems(ReaderState& state, const reader::Outcomes& outcomes) {
         });
         if (!known && kept.size() < reader::max_problems) kept.push_back(problem);
     }
-}
-
-reader::Outcomes query_outcomes(ReaderState& state, reader::BitPicker& picker, reader::FailedShots failed) {
-    reader::Outcomes outcomes = reader::outcomes(state.reader.document(), picker, {failed, state.errors});
-    note_problems(state, outcomes);
     return outcomes;
 }
 
-// counts(labels, bit_order, include_failed): over the kept document.
-PyObject* reader_counts(PyObject* self, PyObject* args) {
-    PyObject *labels, *order;
-    int include_failed;
-    if (!PyArg_ParseTuple(args, "OOp:counts", &labels, &order, &include_failed)) return nullptr;
-    return method(self, [&](ReaderState& state) {
-        reader::BitOrder bits = bit_order(order);
-        reader::BitPicker picker = bit_picker(labels);
-        auto failed = include_failed ? reader::FailedShots::Count : reader::FailedShots::LeaveOut;
-        return counts_object(query_outcomes(state, picker, failed), bits);
-    });
+reader::FailedShots failed_shots(PyObject* include_failed) {
+    return flag_argument(include_failed, false) ? reader::FailedShots::Count : reader::FailedShots::LeaveOut;
 }
 
-// memory(labels, bit_order): one bit string per shot, failed shots included.
-PyObject* reader_memory(PyObject* self, PyObject* args) {
-    PyObject *labels, *order;
-    if (!PyArg_ParseTuple(args, "OO:memory", &labels, &order)) return nullptr;
-    return method(self, [&](ReaderState& state) {
-        reader::BitOrder bits = bit_order(order);
-        reader::BitPicker picker = bit_picker(labels);
-        return memory_object(query_outcomes(state, picker, reader::FailedShots::Count), bits);
-    });
+Ref counts(ReaderState& state, PyObject* labels, PyObject* order, PyObject* include_failed) {
+    reader::BitOrder bits = bit_order(order);
+    reader::BitPicker picker = bit_picker(labels);
+    return counts_object(query_outcomes(state, picker, failed_shots(include_failed)), bits);
 }
 
-// count_completed(labels, bit_order, include_failed): the counts of the shots
-// completed since the last discard, and how many failed shots it left out.
-// What it learns of the labels carries over to the next call.
-PyObject* reader_count_completed(PyObject* self, PyObject* args) {
-    PyObject *labels, *order;
-    int include_failed;
-    if (!PyArg_ParseTuple(args, "OOp:count_completed", &labels, &order, &include_failed)) return nullptr;
-    return method(self, [&](ReaderState& state) {
-        reader::BitOrder bits = bit_order(order);
-        if (!state.stream_picker) state.stream_picker = bit_picker(labels);
-        auto failed = include_failed ? reader::FailedShots::Count : reader::FailedShots::LeaveOut;
-        reader::Outcomes outcomes = query_outcomes(state, *state.stream_picker, failed);
-        Ref counts = counts_object(outcomes, bits);
-        Ref left_out = created(PyLong_FromUnsignedLongLong(outcomes.failed_left_out));
-        return checked(PyTuple_Pack(2, counts.get(), left_out.get()));
-    });
+Ref memory(ReaderState& state, PyObject* labels, PyObject* order) {
+    reader::BitOrder bits = bit_order(order);
+    reader::BitPicker picker = bit_picker(labels);
+    return memory_object(query_outcomes(state, picker, reader::FailedShots::Count), bits);
 }
 
-PyObject* reader_problems(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        Ref list = created(PyList_New(0));
-        const std::vector<reader::ParseError>* sources[] = {&state.reader.problems(), &state.query_problems};
-        for (const auto* problems : sources)
-            for (const reader::ParseError& problem : *problems)
-                if (PyList_Append(list.get(), parse_error_object(problem).get()) < 0) throw_fetched();
-        return list;
-    });
+// The counts of the shots completed since the last discard, and how many
+// failed shots it left out. What it learns of the labels carries over to the
+// next call, which takes the labels of the first.
+Ref count_completed(ReaderState& state, PyObject* labels, PyObject* order, PyObject* include_failed) {
+    reader::BitOrder bits = bit_order(order);
+    if (!state.stream_picker) state.stream_picker = bit_picker(labels);
+    reader::Outcomes outcomes = query_outcomes(state, *state.stream_picker, failed_shots(include_failed));
+    Ref counts = counts_object(outcomes, bits);
+    Ref left_out = created(PyLong_FromUnsignedLongLong(outcomes.failed_left_out));
+    return checked(PyTuple_Pack(2, counts.get(), left_out.get()));
+}
+
+Ref problems(ReaderState& state) {
+    Ref list = created(PyList_New(0));
+    const std::vector<reader::ParseError>* sources[] = {&state.reader.problems(), &state.query_problems};
+    for (const auto* problems : sources)
+        for (const reader::ParseError& problem : *problems)
+            if (PyList_Append(list.get(), parse_error_object(problem).get()) < 0) throw_fetched();
+    return list;
 }
 
 Py_ssize_t reader_length(PyObject* self) {
     return static_cast<Py_ssize_t>(reinterpret_cast<ReaderObject*>(self)->state->reader.document().shots.size());
 }
 
-PyMethodDef methods[] = {
-    {"feed", reader_feed, METH_O, "feed($self, data, /)\n--\n\nReads a chunk (str or bytes), split anywhere."},
-    {"close", reader_close, METH_NOARGS, "close($self)\n--\n\nMarks the end of the input."},
-    {"take", reader_take, METH_NOARGS, "take($self)\n--\n\nThe shots completed since the last take()."},
-    {"discard", reader_discard, METH_NOARGS, "discard($self)\n--\n\nForgets the completed shots."},
-    {"shot", reader_shot, METH_O, "shot($self, index, /)\n--\n\nThe kept shot at index, in a list."},
-    {"shots", reader_shots, METH_NOARGS, "shots($self)\n--\n\nEvery kept shot."},
-    {"columns", reader_columns, METH_NOARGS, "columns($self)\n--\n\nLabel to one value per shot."},
-    {"counts", reader_counts, METH_VARARGS,
-     "counts($self, labels, bit_order, include_failed, /)\n--\n\nBit string to number of shots."},
-    {"memory", reader_memory, METH_VARARGS, "memory($self, labels, bit_order, /)\n--\n\nOne bit string per shot."},
-    {"count_completed", reader_count_completed, METH_VARARGS,
-     "count_completed($self, labels, bit_order, include_failed, /)\n--\n\n"
-     "Counts of the shots completed since the last discard, and the failed shots left out."},
-    {"exit_codes", query<exit_codes_object>, METH_NOARGS, "exit_codes($self)\n--\n\nEach shot's END code."},
-    {"headers", query<headers_object>, METH_NOARGS, "headers($self)\n--\n\nThe HEADER records as a dict."},
-    {"attributes", query<attributes_object>, METH_NOARGS, "attributes($self)\n--\n\nThe first METADATA block as a dict."},
-    {"schema", query<schema_object>, METH_NOARGS, "schema($self)\n--\n\n\"labeled\" or \"ordered\"."},
-    {"version", query<version_object>, METH_NOARGS, "version($self)\n--\n\nThe schema_version header, or None."},
-    {"problems", reader_problems, METH_NOARGS, "problems($self)\n--\n\nThe errors collected so far."},
+constexpr Param data[] = {{"data"}};
+constexpr Param index[] = {{"index"}};
+constexpr Param counting[] = {{"labels"}, {"bit_order"}, {"include_failed", Annotation::BuiltinsBool}};
+constexpr Param remembering[] = {{"labels"}, {"bit_order"}};
+
+namespace method {
+enum Index : std::size_t {
+    feed,
+    close,
+    take,
+    discard,
+    shot,
+    shots,
+    columns,
+    counts,
+    memory,
+    count_completed,
+    exit_codes,
+    headers,
+    attributes,
+    schema,
+    version,
+    problems,
+    count,
+};
+}  // namespace method
+
+constexpr MethodInfo methods[method::count] = {
+    {"feed", data, Annotation::None, "Reads a chunk (str or bytes), split anywhere.", Passing::PositionalOnly},
+    {"close", {}, Annotation::None, "Marks the end of the input."},
+    {"take", {}, Annotation::TypingAny, "The shots completed since the last take()."},
+    {"discard", {}, Annotation::None, "Forgets the completed shots."},
+    {"shot", index, Annotation::TypingAny, "The kept shot at index, in a list.", Passing::PositionalOnly},
+    {"shots", {}, Annotation::TypingAny, "Every kept shot."},
+    {"columns", {}, Annotation::TypingAny, "Label to one value per shot."},
+    {"counts", counting, Annotation::TypingAny, "Bit string to number of shots.", Passing::PositionalOnly},
+    {"memory", remembering, Annotation::TypingAny, "One bit string per shot.", Passing::PositionalOnly},
+    {"count_completed", counting, Annotation::TypingAny,
+     "Counts of the shots completed since the last discard, and the failed shots left out.", Passing::PositionalOnly},
+    {"exit_codes", {}, Annotation::TypingAny, "Each shot's END code."},
+    {"headers", {}, Annotation::TypingAny, "The HEADER records as a dict."},
+    {"attributes", {}, Annotation::TypingAny, "The first METADATA block as a dict."},
+    {"schema", {}, Annotation::BuiltinsStr, "\"labeled\" or \"ordered\"."},
+    {"version", {}, Annotation::TypingAny, "The schema_version header, or None."},
+    {"problems", {}, Annotation::TypingAny, "The errors collected so far."},
+};
+
+struct ReaderBinding {
+    static constexpr std::string_view class_name = py::class_name;
+    static constexpr const auto& methods = py::methods;
+
+    static Ref run(PyObject* self, auto&& call) {
+        Busy busy(self);
+        try {
+            return call(busy.state());
+        } catch (const reader::ParseError& error) {
+            throw_parse_error(error);
+        } catch (const reader::RequestError& error) {
+            PyErr_SetString(PyExc_ValueError, error.message.c_str());
+            throw PythonError{};
+        }
+    }
+};
+
+template <std::size_t index, auto body>
+PyMethodDef reader_method() {
+    return method_def<ReaderBinding, index, body>();
+}
+
+PyMethodDef method_defs[method::count + 1] = {
+    reader_method<method::feed, feed>(),
+    reader_method<method::close, close>(),
+    reader_method<method::take, take>(),
+    reader_method<method::discard, discard>(),
+    reader_method<method::shot, shot>(),
+    reader_method<method::shots, shots>(),
+    reader_method<method::columns, columns>(),
+    reader_method<method::counts, counts>(),
+    reader_method<method::memory, memory>(),
+    reader_method<method::count_completed, count_completed>(),
+    reader_method<method::exit_codes, query<exit_codes_object>>(),
+    reader_method<method::headers, query<headers_object>>(),
+    reader_method<method::attributes, query<attributes_object>>(),
+    reader_method<method::schema, query<schema_object>>(),
+    reader_method<method::version, query<version_object>>(),
+    reader_method<method::problems, problems>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
+constexpr auto type_doc = freeze_text<[] {
+    return text_signature(class_name, new_params, Passing::PositionalOrKeyword, false) +
+           "Reads QIR output records pushed to it in chunks.";
+}>();
+
 PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>("Reader(keep=True, errors='raise')\n--\n\n"
-                                  "Reads QIR output records pushed to it in chunks.")},
+    {Py_tp_doc, const_cast<char*>(type_doc.c_str())},
     {Py_tp_new, reinterpret_cast<void*>(&reader_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&reader_dealloc)},
-    {Py_tp_methods, methods},
+    {Py_tp_methods, method_defs},
     {Py_mp_length, reinterpret_cast<void*>(&reader_length)},
     {0, nullptr},
 };
