@@ -3,6 +3,7 @@ through the formatter as a property."""
 
 import gc
 import io
+import json
 import os
 import subprocess
 import sys
@@ -416,6 +417,38 @@ def test_reading_leaves_no_memory_behind():
         read_every_way()
     gc.collect()
     assert sys.getallocatedblocks() - before < 100
+
+
+NON_FINITE = QirLabeledFormatter().qir_labeled_output(
+    [[("USER:FLOAT:d", float("nan")), ("USER:FLOAT:e", float("-inf")), ("USER:QIRARRAY:l", [float("inf"), 1.5]),
+      ("USER:RESULT:r", 1)]], {})  # fmt: skip
+
+
+def refuse_constant(name):
+    raise ValueError(f"{name} is not standard JSON")
+
+
+# (document, --labels, whether the converter writes it back byte for byte)
+@pytest.mark.parametrize(
+    "text, labels, same_text",
+    [(WORKED_EXAMPLE, ["--labels", "r1,r0"], False), (RUNNER.rsplit("START", 1)[0], [], False),
+     (DIALECTS[4][1], [], False), (NON_FINITE, [], True)],
+    ids=["our own output", "runner containers", "ordered", "non-finite doubles"],
+)  # fmt: skip
+def test_the_json_lines_pipe_is_standard_json_and_keeps_the_counts(text, labels, same_text, tmp_path):
+    path = tmp_path / "doc.txt"
+    path.write_text(text)
+
+    def tool(name, *args, stdin=None):
+        command = [Path(sys.executable).with_name(name), *args]
+        return subprocess.run(command, input=stdin, capture_output=True, check=True, timeout=60).stdout
+
+    lines = tool("brevant-read", path)
+    assert [json.loads(line, parse_constant=refuse_constant) for line in lines.splitlines()]
+    rewritten = tool("brevant-labeled", "--jsonl", stdin=lines)
+    assert rewritten == text.encode() or not same_text
+    assert tool("brevant-read", "--counts", *labels, stdin=rewritten) == tool("brevant-read", "--counts", *labels, path)
+    assert tool("brevant-read", stdin=rewritten) == lines
 
 
 def test_stub_agrees_with_the_runtime(tmp_path):
