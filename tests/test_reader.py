@@ -175,6 +175,10 @@ def test_counts_by_label_in_either_bit_order_without_failed_shots():
             assert result.counts(labels, bit_order=order) == count_labeled(RUNNER, labels, bit_order=order) == every
     with pytest.raises(ValueError, match="^bit_order must be 'record' or 'reversed', not 'little'$"):
         result.counts(bit_order="little")
+    many = RUNNER + RUNNER.replace(HEAD, "") * 5_000  # counted over several chunks, the labels learnt in the first
+    assert count_labeled(many, bit_order="reversed") == read_labeled(many).counts(bit_order="reversed")
+    with pytest.raises(ValueError, match=f"^the shot started at line {many.count(chr(10)) + 1} records other"):
+        count_labeled(many + doc("START", "OUTPUT\tRESULT\t1\tz", "END\t0"))
 
     differing = doc("START", "OUTPUT\tRESULT\t0\tr0", "END\t0", "START", "OUTPUT\tRESULT\t1\tr1", "END\t0")
     message = ("the shot started at line 4 records other RESULT labels than the shot at line 1 (also 'r1'; not 'r0'):"

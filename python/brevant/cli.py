@@ -8,7 +8,6 @@ import contextlib
 import io
 import json
 import logging
-import os
 import re
 import sys
 from collections.abc import Callable, Iterable, Iterator
@@ -17,7 +16,6 @@ from typing import IO, Any
 from brevant import QirLabeledFormatter, __version__
 from brevant._cli_io import (
     InputError,
-    NamedInput,
     Refused,
     add_input_output,
     exit_status_help,
@@ -27,12 +25,11 @@ from brevant._cli_io import (
     require_input,
     run,
 )
+from brevant._reader import ATTRIBUTE_KEYS  # the only keys the formatter writes; the rest are dropped
 
 PROG = "brevant-labeled"
 LOGGER_NAME = "brevant.labeled_formatter"
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
-# The only attribute keys the formatter reads; the rest are carried and never written.
-ATTRIBUTES_READ = ("qir_profiles", "required_num_qubits", "required_num_results")
 # JSON text holds a line end only as an escape: text without one needs no closer look.
 ESCAPED_LINE_END = re.compile(rb"\\[nr]|\\u000[adAD]")
 # JSON has no NaN or infinity: brevant-read writes such a double as one of these strings.
@@ -142,7 +139,7 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("-v", "--verbose", action="store_true", help="report each skipped value")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
-    require_input(parser, args)
+    require_input(parser, [args.input])
     return args
 
 
@@ -230,11 +227,11 @@ def read_document(data: bytes, name: str) -> tuple[list[Any], dict[str, str | No
 
 
 def warn_unread(attributes: dict[str, str | None]) -> None:
-    unread = [key for key in attributes if key not in ATTRIBUTES_READ]
+    unread = [key for key in attributes if key not in ATTRIBUTE_KEYS]
     if unread:
         print(
             f"{PROG}: warning: attributes not read: {', '.join(map(repr, unread))}"
-            f" (the attributes read are {', '.join(ATTRIBUTES_READ)})",
+            f" (the attributes read are {', '.join(ATTRIBUTE_KEYS)})",
             file=sys.stderr,
         )
 
@@ -370,20 +367,17 @@ def progress(counter: SkipCounter, size: int | None, name: str, quiet: bool) -> 
 
 def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
     """Runs the conversion; tells whether any value record was written."""
-    name = "<stdin>" if args.input == "-" else args.input
     flags: dict[str, str | None] = dict(args.attribute)
     jsonl = args.jsonl or args.input.lower().endswith(JSONL_SUFFIXES)
     if not args.raw_tags:
         refuse_line_ends_in(flags, "--attribute")
-    with open_input(args.input) as stream, open_output(args.output, stream) as text_out:
+    with open_input(args.input) as source, open_output(args.output, [args.input]) as text_out:
         out = ValueWatch(text_out)
-        source = NamedInput(stream, args.input)
         if not jsonl:
-            convert_document(source.read(), name, flags, out, counter, args.raw_tags)
+            convert_document(source.read(), source.name, flags, out, counter, args.raw_tags)
             return out.values
-        size = os.fstat(stream.fileno()).st_size if stream.seekable() else None
-        with progress(counter, size, name, args.quiet) as advance:
-            convert_lines(source, name, flags, out, counter, advance, args.raw_tags)
+        with progress(counter, source.size, source.name, args.quiet) as advance:
+            convert_lines(source, source.name, flags, out, counter, advance, args.raw_tags)
         return out.values
 
 
