@@ -5,13 +5,14 @@ from __future__ import annotations
 import argparse
 import contextlib
 import json
+import math
 import shutil
 import sys
 from collections import Counter
 from collections.abc import Iterator
 from concurrent.futures import ProcessPoolExecutor
 from functools import partial
-from typing import TextIO
+from typing import Any, TextIO
 
 from brevant import __version__
 from brevant._cli_io import (
@@ -28,7 +29,7 @@ from brevant._cli_io import (
     run,
 )
 from brevant._histogram import histogram
-from brevant.reader import LabeledParseError, _chunked, iter_shots
+from brevant.reader import BitOrder, ErrorMode, LabeledParseError, _chunked, _labels, count_stream, iter_shots
 
 PROG = "brevant-read"
 TOP = 20  # outcomes drawn by --histogram
@@ -42,7 +43,11 @@ output:
   (default)  one shot per line, as a JSON list of [label, value] pairs such as
              ["USER:RESULT:r0", 1]: brevant-labeled's own input, so that
              `{PROG} out.txt | brevant-labeled --jsonl` writes the shots
-             back (the METADATA block is not carried over: give it with -a).
+             back (the METADATA block is not carried over, and every shot is
+             written with END 0: give the block with -a). A container is its
+             count, ["USER:QIRARRAY:ghz", 3], followed by its elements.
+             Standard JSON: a double that is not finite is the string "nan",
+             "inf" or "-inf", which brevant-labeled reads back.
   --counts   a JSON object from bit string to number of shots, summed over
              the inputs (-j N counts N files at once, each in its own process)
   --counts --histogram
@@ -53,9 +58,12 @@ output:
 Several inputs are read in turn, as one. Every form streams: memory stays
 bounded by a chunk of the input, however large it is.
 
-A bit string holds a shot's RESULT values and RESULT_ARRAY bits in record
-order, the first record leftmost; --labels keeps those records only, in the
-order given.
+A bit string holds a shot's RESULT values and RESULT_ARRAY bits, each result
+at the place of its label's first appearance in the document (in a document
+without labels, at its record's place); the first result is leftmost, or
+rightmost with --bit-order reversed (Qiskit's order). --labels takes those
+labels only, in the order given. --counts leaves out shots that failed (END
+not 0) unless --include-failed, and says on stderr how many it left out.
 
 {exit_status_help(SUCCESS)}
 An unreadable input is reported as FILE:LINE:COLUMN: message.
@@ -84,6 +92,13 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         help="with --counts or --memory: the bits to take, in this order",
     )
     parser.add_argument(
+        "--bit-order", choices=["record", "reversed"],
+        help="with --counts or --memory: the first result leftmost (record, the default) or rightmost",
+    )
+    parser.add_argument(
+        "--include-failed", action="store_true", help="with --counts: count the shots whose END code is not 0"
+    )
+    parser.add_argument(
         "--errors", choices=["raise", "collect"], default="raise",
         help="'collect' leaves out the shots that cannot be read instead of stopping (default: %(default)s)",
     )
@@ -104,8 +119,12 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
-    if args.labels is not None and not (args.counts or args.memory):
-        parser.error("--labels needs --counts or --memory")
+    for option, given in (("--labels", args.labels is not None), ("--bit-order", args.bit_order is not None)):
+        if given and not (args.counts or args.memory):
+            parser.error(f"{option} needs --counts or --memory")
+    if args.include_failed and not args.counts:
+        parser.error("--include-failed needs --counts")
+    args.bit_order = args.bit_order or "record"
     if args.labels is not None and len(set(args.labels)) != len(args.labels):
         parser.error("--labels names a label more than once")
     if args.jobs > 1 and not args.counts:
@@ -136,6 +155,18 @@ def opened(path: str, quiet: bool) -> Iterator[NamedInput]:
             raise InputError(located(source.name, exc)) from None
 
 
+@contextlib.contextmanager
+def countable(name: str) -> Iterator[None]:
+    """Bits that cannot be counted as asked (shots that record different labels, or lack
+    a chosen one) are the input's fault."""
+    try:
+        yield
+    except LabeledParseError:
+        raise
+    except ValueError as exc:
+        raise InputError(f"{name}: {exc}") from None
+
+
 def located(name: str, error: LabeledParseError) -> str:
     reason = str(error).removeprefix(f"line {error.line}, column {error.column}: ")
     return f"{name}:{error.line}:{error.column}: {reason}"
@@ -144,31 +175,50 @@ def located(name: str, error: LabeledParseError) -> str:
 def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
     with opened(path, args.quiet) as source:
         for shot in iter_shots(source, errors=args.errors):
-            out.write(json.dumps(shot) + "\n")
+            try:
+                out.write(json.dumps(shot, allow_nan=False) + "\n")
+            except ValueError:  # a double that is not finite
+                out.write(json.dumps([(key, finite(value)) for key, value in shot], allow_nan=False) + "\n")
     return []  # the stream passes over the shots it leaves out
 
 
+def finite(value: Any) -> Any:
+    """A value as standard JSON holds it: a non-finite double as the text the formatter writes for it."""
+    if isinstance(value, list):
+        return [finite(item) for item in value]
+    if isinstance(value, float) and not math.isfinite(value):
+        return "nan" if math.isnan(value) else "inf" if value > 0 else "-inf"
+    return value
+
+
 def write_memory(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
-    with opened(path, args.quiet) as source:
+    labels = _labels(args.labels)
+    with opened(path, args.quiet) as source, countable(source.name):
         for reader in _chunked(source, args.errors):
-            out.writelines(bits + "\n" for bits in reader.memory(args.labels))
+            out.writelines(bits + "\n" for bits in reader.memory_completed(labels, args.bit_order))
         return [located(source.name, problem) for problem in reader.problems()]
 
 
-def count_file(path: str, labels: list[str] | None, errors: str, quiet: bool) -> tuple[Counter[str], list[str]]:
-    """The input's counts, and a warning for each shot left out; run in a worker process
-    too, so everything it returns or raises is plain data that crosses intact."""
-    total: Counter[str] = Counter()
-    with opened(path, quiet) as source:
-        for reader in _chunked(source, errors):
-            total.update(reader.counts(labels))
-        return total, [located(source.name, problem) for problem in reader.problems()]
+def count_file(
+    path: str, labels: list[str] | None, errors: ErrorMode, bit_order: BitOrder, include_failed: bool, quiet: bool
+) -> tuple[dict[str, int], list[str], int]:
+    """The input's counts, a warning for each shot left out and how many failed shots it
+    left out; run in a worker process too, so everything it returns or raises is plain
+    data that crosses intact."""
+    with opened(path, quiet) as source, countable(source.name):
+        counts, failed, problems = count_stream(
+            source, labels, errors=errors, bit_order=bit_order, include_failed=include_failed
+        )
+        return counts, [located(source.name, problem) for problem in problems], failed
 
 
-def counted(args: argparse.Namespace) -> Iterator[tuple[Counter[str], list[str]]]:
+def counted(args: argparse.Namespace) -> Iterator[tuple[dict[str, int], list[str], int]]:
     jobs = min(args.jobs, len(args.inputs))
     # Bars of files counted at once would overwrite each other.
-    count = partial(count_file, labels=args.labels, errors=args.errors, quiet=args.quiet or jobs > 1)
+    count = partial(
+        count_file, labels=args.labels, errors=args.errors, bit_order=args.bit_order,
+        include_failed=args.include_failed, quiet=args.quiet or jobs > 1,
+    )  # fmt: skip
     if jobs == 1:
         yield from map(count, args.inputs)
         return
@@ -184,9 +234,14 @@ def read_and_write(args: argparse.Namespace) -> int:
         with open_output(args.output, args.inputs) as out:
             if args.counts:
                 total: Counter[str] = Counter()
-                for counts, warnings in counted(args):
+                left_out = 0
+                for counts, warnings, failed in counted(args):
                     total.update(counts)
                     warn(warnings)
+                    left_out += failed
+                if left_out:
+                    print(f"{PROG}: left out {left_out} failed shot{'s' * (left_out != 1)} (END not 0;"
+                          " --include-failed counts them)", file=sys.stderr)  # fmt: skip
                 if args.histogram:
                     width = shutil.get_terminal_size().columns
                     out.writelines(line + "\n" for line in histogram(total, args.top or TOP, width))

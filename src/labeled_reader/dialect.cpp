@@ -3,15 +3,12 @@
 #include "labeled_reader/record.hpp"
 
 namespace brevant::reader {
-namespace {
 
 std::optional<std::string_view> known_schema(std::string_view text) noexcept {
     if (equal_ignoring_case(text, labeled_schema)) return labeled_schema;
     if (equal_ignoring_case(text, ordered_schema)) return ordered_schema;
     return std::nullopt;
 }
-
-}  // namespace
 
 std::string_view document_schema(const Document& doc) noexcept {
     for (const auto& [name, value] : doc.headers)

@@ -77,6 +77,11 @@ std::optional<double> parse_real(std::string_view text) noexcept {
 
 }  // namespace
 
+bool is_integer_text(std::string_view text) noexcept {
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+    return all_digits(text);
+}
+
 std::optional<Scalar> parse_scalar(std::string_view text, Within within) noexcept {
     const bool in_double = within == Within::DoubleRecord;
     if (text.size() == 1 && is_digit(text[0])) return Scalar::from_int(text[0] - '0');
@@ -122,6 +127,7 @@ std::optional<std::uint64_t> parse_count(std::string_view text) noexcept {
     if (!all_digits(text)) return std::nullopt;
     std::uint64_t value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc::result_out_of_range) return UINT64_MAX;
     if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
 }
