@@ -74,12 +74,15 @@ can, the checker names every departure.
 from __future__ import annotations
 
 from collections.abc import Iterator
-from typing import NamedTuple
+from typing import Literal, NamedTuple
 
 from brevant import _lines
 from brevant._reader import FINDING_MESSAGES, SCHEMA_VERSIONS, SCHEMAS, Checker
 
 __all__ = ["MESSAGES", "SCHEMAS", "VERSIONS", "Finding", "Omitted", "check_labeled", "iter_findings"]
+
+Version = Literal["1.0", "2.0", "2.1"]
+Schema = Literal["labeled", "ordered"]
 
 MESSAGES = FINDING_MESSAGES
 VERSIONS = SCHEMA_VERSIONS  # each version with its OUTPUT types
@@ -128,7 +131,7 @@ def _findings(source: object, version: str, schema: str, per_code: int) -> Itera
 
 
 def iter_findings(
-    source: object, *, version: str = "2.1", schema: str = "labeled", per_code: int | None = None
+    source: object, *, version: Version = "2.1", schema: Schema = "labeled", per_code: int | None = None
 ) -> Iterator[Finding | Omitted]:
     """`check_labeled`'s findings one at a time, as the document is read.
 
@@ -141,7 +144,7 @@ def iter_findings(
     return _findings(source, version, schema, per_code or 0)
 
 
-def check_labeled(source: object, *, version: str = "2.1", schema: str = "labeled") -> list[Finding]:
+def check_labeled(source: object, *, version: Version = "2.1", schema: Schema = "labeled") -> list[Finding]:
     """Every departure of a document from the output schema `schema` ("labeled" or "ordered"), `version`.
 
     `source` is the document text (`str`), its bytes, a path (`os.PathLike`) or
