@@ -1,6 +1,7 @@
 """Fast QIR "Labeled" output (schema 2.1) formatting for quantum results."""
 
 from brevant.checker import Finding, check_labeled
+from brevant.columns import format_columns, write_columns
 from brevant.labeled_formatter import QirLabeledFormatter
 from brevant.reader import LabeledParseError, LabeledReader, LabeledResult, count_labeled, iter_shots, read_labeled
 
@@ -13,7 +14,9 @@ __all__ = [
     "__version__",
     "check_labeled",
     "count_labeled",
+    "format_columns",
     "iter_shots",
     "read_labeled",
+    "write_columns",
 ]
 __version__ = "0.1.0"
