@@ -1,5 +1,6 @@
 #include "labeled_formatter/columns.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -16,6 +17,10 @@ constexpr TypeRow row_named(std::string_view raw_name) {
 
 constexpr TypeRow result_row = row_named("RESULT");
 constexpr TypeRow result_array_row = row_named("RESULT_ARRAY");
+constexpr TypeRow bool_row = row_named("BOOL");
+
+// Room every stored record is padded to (most are 17 to 30 bytes).
+constexpr std::size_t record_room = 32;
 
 bool is_byte_wide(ElementType e) { return e.size == 1 && e.kind != ElementKind::Float; }
 
@@ -58,19 +63,8 @@ OutputValue element_value(ElementType element, const std::byte* p) noexcept {
     return OutputValue::invalid();
 }
 
-// A RESULT column holds measured bits, 0 or 1, whether stored as bools or as
-// bytes; any other value is malformed. (The formatter's own RESULT records
-// take any scalar: a column has a dtype to say what it means, a value does not.)
-OutputValue result_value(ElementType element, const std::byte* p) noexcept {
-    const auto byte = std::to_integer<unsigned>(*p);
-    if (element.kind == ElementKind::Bool) return OutputValue::of_scalar(Scalar::from_int(byte != 0));
-    if (byte > 1) return OutputValue::invalid();
-    return OutputValue::of_scalar(Scalar::from_int(byte));
-}
-
 void emit_scalar(OutputBuffer& out, const Column& column, const std::byte* p) {
-    const OutputValue value =
-        column.type == result_row ? result_value(column.element, p) : element_value(column.element, p);
+    const OutputValue value = element_value(column.element, p);
     if (value.kind == OutputValue::Kind::Scalar && !has_own_rule(column.type))
         emit_plain_scalar(out, column.type, column.tag, value.scalar);
     else
@@ -88,18 +82,6 @@ void emit_bit_row(OutputBuffer& out, const Column& column, const std::byte* p, s
         }
     }
     emit_value(out, column.type, column.tag, OutputValue::of_list(scratch));
-}
-
-void emit_shot(OutputBuffer& out, const ColumnRows& shots, std::size_t shot, std::vector<Scalar>& scratch) {
-    for (std::size_t i = 0; i < shots.columns.size(); ++i) {
-        const Column& column = shots.columns[i];
-        const std::byte* p = shots.rows[i] + shot * column.row_bytes();
-        if (column.type == result_array_row)
-            emit_bit_row(out, column, p, scratch);
-        else
-            emit_scalar(out, column, p);
-    }
-    out.text.append(shot_end_text);
 }
 
 }  // namespace
@@ -124,17 +106,83 @@ std::optional<std::string_view> column_problem(const Column& column) {
     return std::nullopt;
 }
 
-std::size_t emit_column_shots(OutputBuffer& out, const ColumnRows& shots, std::size_t first, std::size_t end,
-                              const AttributeMap* header, std::size_t text_limit, std::vector<Scalar>& scratch) {
+ColumnWriter::ColumnWriter(std::span<const Column> columns) : columns_(columns) {
+    for (const Column& column : columns) {
+        const bool result = column.type == result_row;
+        if ((!result && column.type != bool_row) || !is_byte_wide(column.element)) {
+            two_records_.emplace_back();
+            continue;
+        }
+        TwoRecords two;
+        // A RESULT column holds measured bits, 0 or 1, whether stored as bools
+        // or as bytes; any other value is malformed. (The formatter's own
+        // RESULT records take any scalar: a column has a dtype to say what it
+        // holds, a single value does not.)
+        two.nonzero_is_one = !result || column.element.kind == ElementKind::Bool;
+        for (int bit = 0; bit < 2; ++bit) {
+            OutputBuffer record;
+            emit_value(record, column.type, column.tag, OutputValue::of_scalar(Scalar::from_int(bit)));
+            two.offset[bit] = records_.size();
+            two.size[bit] = record.text.size();
+            records_.append(record.text.view());
+            records_.resize(records_.size() + record_room - std::min(record_room, record.text.size()));
+        }
+        two_records_.push_back(two);
+    }
+}
+
+void ColumnWriter::emit_shot(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t shot) {
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const Column& column = columns_[i];
+        const std::byte* p = rows[i] + shot * column.row_bytes();
+        if (const std::optional<TwoRecords>& two = two_records_[i]) {
+            unsigned value = std::to_integer<unsigned>(*p);
+            if (two->nonzero_is_one) value = value != 0;
+            if (value > 1) {
+                ++out.skipped;
+                continue;
+            }
+            const std::size_t size = two->size[value];
+            const char* record = records_.data() + two->offset[value];
+            char* to = out.text.reserve(std::max(size, record_room));
+            // Records are stored padded to record_room bytes: a fixed-size move, not a call.
+            if (size <= record_room)
+                std::memcpy(to, record, record_room);
+            else
+                std::memcpy(to, record, size);
+            out.text.advance(size);
+        } else if (column.type == result_array_row) {
+            emit_bit_row(out, column, p, scratch_);
+        } else {
+            emit_scalar(out, column, p);
+        }
+    }
+    out.text.append(shot_end_text);
+}
+
+std::size_t ColumnWriter::shot_size_estimate() const noexcept {
+    std::size_t size = shot_start_text.size() + shot_end_text.size();
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const Column& column = columns_[i];
+        if (const std::optional<TwoRecords>& two = two_records_[i])
+            size += std::max(two->size[0], two->size[1]);
+        else
+            size += record_prefix(column.type).size + (column.width == 1 ? 20 : column.width) + column.tag.size() + 2;
+    }
+    return size;
+}
+
+std::size_t ColumnWriter::emit_shots(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t first,
+                                     std::size_t end, const AttributeMap* header, std::size_t text_limit) {
     std::size_t shot = first;
     if (header && shot < end) {
         out.text.append(results_header_text);
         emit_first_shot_header(out.text, *header);
-        emit_shot(out, shots, shot++, scratch);
+        emit_shot(out, rows, shot++);
     }
     while (shot < end && out.text.size() < text_limit) {
         out.text.append(shot_start_text);
-        emit_shot(out, shots, shot++, scratch);
+        emit_shot(out, rows, shot++);
     }
     return shot;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -41,19 +42,40 @@ struct Column {
 // caller's error message; absent when they can.
 std::optional<std::string_view> column_problem(const Column& column);
 
-// The rows of each column for a run of shots: rows[i] holds column i's rows,
-// row_bytes() apart.
-struct ColumnRows {
-    std::span<const Column> columns;
-    std::span<const std::byte* const> rows;
-};
+// Writes shots whose values are read from the columns' stored rows.
+class ColumnWriter {
+public:
+    // The columns must have no column_problem.
+    explicit ColumnWriter(std::span<const Column> columns);
 
-// Appends the shots from `first` on, each framed by START and END (the
-// document's first shot, when `header` is given, by the results header and
-// its METADATA block), and stops after the shot that takes the text to
-// `text_limit` bytes or after `end`. Returns where it stopped. `scratch`
-// holds a RESULT_ARRAY row while it is written.
-std::size_t emit_column_shots(OutputBuffer& out, const ColumnRows& shots, std::size_t first, std::size_t end,
-                              const AttributeMap* header, std::size_t text_limit, std::vector<Scalar>& scratch);
+    // Appends the shots from `first` on, each framed by START and END (the
+    // document's first shot, when `header` is given, by the results header
+    // and its METADATA block), and stops after the shot that takes the text
+    // to `text_limit` bytes or at `end`. Returns where it stopped. `rows[i]`
+    // holds column i's rows for shots 0 to `end`, row_bytes() apart.
+    std::size_t emit_shots(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t first,
+                           std::size_t end, const AttributeMap* header, std::size_t text_limit);
+
+    // About the bytes a shot's text takes (numbers are taken at 20 digits), so
+    // that a whole document's text can be reserved at once.
+    std::size_t shot_size_estimate() const noexcept;
+
+private:
+    // A column of bytes whose values have one of two records (RESULT 0 and 1,
+    // BOOL false and true) has both rendered once, by the formatter's record
+    // writer, and copied per shot.
+    struct TwoRecords {
+        std::size_t offset[2];
+        std::size_t size[2];
+        bool nonzero_is_one;  // a bool, or a BOOL column's truth; else only 0 and 1 are values
+    };
+
+    void emit_shot(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t shot);
+
+    std::span<const Column> columns_;
+    std::vector<std::optional<TwoRecords>> two_records_;
+    std::string records_;
+    std::vector<Scalar> scratch_;  // a RESULT_ARRAY row while it is written
+};
 
 }  // namespace brevant

@@ -34,7 +34,7 @@ public:
     static std::size_t run_length(const ColumnSet& set);
 
     void copy(const ColumnSet& set, std::size_t first, std::size_t end);
-    ColumnRows rows(const ColumnSet& set) const { return {set.columns, rows_}; }
+    std::span<const std::byte* const> rows() const { return rows_; }
 
 private:
     std::vector<Ref> copies_;

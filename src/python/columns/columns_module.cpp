@@ -14,6 +14,8 @@ namespace {
 
 // Size of the pieces write_columns hands to `write`.
 constexpr std::size_t piece_size = std::size_t{1} << 20;
+// Beyond this the text grows as it is written.
+constexpr std::size_t max_reservation = std::size_t{1} << 31;
 
 AttributeMap attribute_map(PyObject* attributes) {
     return attributes == Py_None ? AttributeMap{} : convert_attributes(attributes);
@@ -27,7 +29,7 @@ void for_each_run(const ColumnSet& set, Each&& each) {
     for (std::size_t first = 0; first < set.shots; first += run) {
         const std::size_t end = std::min(set.shots, first + run);
         copies.copy(set, first, end);
-        each(copies.rows(set), end - first);
+        each(copies.rows(), end - first);
     }
 }
 
@@ -46,10 +48,12 @@ PyObject* format_columns(PyObject*, PyObject* args, PyObject* kwargs) {
             throw PythonError{};
         }
         OutputBuffer out;
-        std::vector<Scalar> scratch;
+        ColumnWriter writer(set.columns);
+        // Growing a heap block of many MB copies it; one reservation does not.
+        out.text.reserve(std::min(max_reservation, set.shots * writer.shot_size_estimate()));
         const AttributeMap* header = &map;
-        for_each_run(set, [&](const ColumnRows& rows, std::size_t shots) {
-            emit_column_shots(out, rows, 0, shots, std::exchange(header, nullptr), std::size_t(-1), scratch);
+        for_each_run(set, [&](std::span<const std::byte* const> rows, std::size_t shots) {
+            writer.emit_shots(out, rows, 0, shots, std::exchange(header, nullptr), std::size_t(-1));
         });
         log_skipped_values(out.skipped);
         const std::string_view text = out.text.view();
@@ -79,15 +83,15 @@ PyObject* write_columns(PyObject*, PyObject* args, PyObject* kwargs) {
         const ColumnSet set = read_columns(columns);
         const AttributeMap map = attribute_map(attributes);
         OutputBuffer out;
-        std::vector<Scalar> scratch;
+        ColumnWriter writer(set.columns);
         const AttributeMap* header = &map;
-        for_each_run(set, [&](const ColumnRows& rows, std::size_t shots) {
+        for_each_run(set, [&](std::span<const std::byte* const> rows, std::size_t shots) {
             for (std::size_t shot = 0; shot < shots;) {
-                shot = emit_column_shots(out, rows, shot, shots, std::exchange(header, nullptr), piece_size, scratch);
+                shot = writer.emit_shots(out, rows, shot, shots, std::exchange(header, nullptr), piece_size);
                 if (out.text.size() >= piece_size) write_piece(write, out, binary);
             }
         });
-        if (!out.text.empty() || out.skipped) write_piece(write, out, binary);
+        if (!out.text.empty()) write_piece(write, out, binary);
         Py_RETURN_NONE;
     });
 }
