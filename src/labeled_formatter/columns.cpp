@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "labeled_formatter/emit.hpp"
 
@@ -108,6 +109,7 @@ std::optional<std::string_view> column_problem(const Column& column) {
 
 ColumnWriter::ColumnWriter(std::span<const Column> columns) : columns_(columns) {
     for (const Column& column : columns) {
+        row_bytes_.push_back(column.row_bytes());
         const bool result = column.type == result_row;
         if ((!result && column.type != bool_row) || !is_byte_wide(column.element)) {
             two_records_.emplace_back();
@@ -127,15 +129,22 @@ ColumnWriter::ColumnWriter(std::span<const Column> columns) : columns_(columns) 
             records_.append(record.text.view());
             records_.resize(records_.size() + record_room - std::min(record_room, record.text.size()));
         }
+        two_records_room_ += std::max({record_room, two.size[0], two.size[1]});
         two_records_.push_back(two);
     }
 }
 
 void ColumnWriter::emit_shot(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t shot) {
+    // Two-record columns are written through a local pointer, committed before
+    // any other column and at the end: with the text's size kept in a register
+    // rather than in the buffer, each record is one copy.
+    char* start = nullptr;
+    char* to = nullptr;
     for (std::size_t i = 0; i < columns_.size(); ++i) {
         const Column& column = columns_[i];
-        const std::byte* p = rows[i] + shot * column.row_bytes();
+        const std::byte* p = rows[i] + shot * row_bytes_[i];
         if (const std::optional<TwoRecords>& two = two_records_[i]) {
+            if (!to) start = to = out.text.reserve(two_records_room_);
             unsigned value = std::to_integer<unsigned>(*p);
             if (two->nonzero_is_one) value = value != 0;
             if (value > 1) {
@@ -144,19 +153,21 @@ void ColumnWriter::emit_shot(OutputBuffer& out, std::span<const std::byte* const
             }
             const std::size_t size = two->size[value];
             const char* record = records_.data() + two->offset[value];
-            char* to = out.text.reserve(std::max(size, record_room));
             // Records are stored padded to record_room bytes: a fixed-size move, not a call.
             if (size <= record_room)
                 std::memcpy(to, record, record_room);
             else
                 std::memcpy(to, record, size);
-            out.text.advance(size);
-        } else if (column.type == result_array_row) {
-            emit_bit_row(out, column, p, scratch_);
-        } else {
-            emit_scalar(out, column, p);
+            to += size;
+            continue;
         }
+        if (to) out.text.advance(std::exchange(to, nullptr) - start);
+        if (column.type == result_array_row)
+            emit_bit_row(out, column, p, scratch_);
+        else
+            emit_scalar(out, column, p);
     }
+    if (to) out.text.advance(to - start);
     out.text.append(shot_end_text);
 }
 

@@ -73,7 +73,9 @@ private:
     void emit_shot(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t shot);
 
     std::span<const Column> columns_;
+    std::vector<std::size_t> row_bytes_;
     std::vector<std::optional<TwoRecords>> two_records_;
+    std::size_t two_records_room_ = 0;  // room for one record of each, as copied
     std::string records_;
     std::vector<Scalar> scratch_;  // a RESULT_ARRAY row while it is written
 };
