@@ -50,7 +50,11 @@ PyObject* format_columns(PyObject*, PyObject* args, PyObject* kwargs) {
         OutputBuffer out;
         ColumnWriter writer(set.columns);
         // Growing a heap block of many MB copies it; one reservation does not.
-        out.text.reserve(std::min(max_reservation, set.shots * writer.shot_size_estimate()));
+        // The slack covers the header and the worst case a record writer
+        // reserves for its last record, so the estimate is never outgrown
+        // for want of a few bytes.
+        const std::size_t estimate = set.shots * writer.shot_size_estimate();
+        out.text.reserve(std::min(max_reservation, estimate + estimate / 64 + (std::size_t{1} << 16)));
         const AttributeMap* header = &map;
         for_each_run(set, [&](std::span<const std::byte* const> rows, std::size_t shots) {
             writer.emit_shots(out, rows, 0, shots, std::exchange(header, nullptr), std::size_t(-1));
