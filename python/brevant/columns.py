@@ -25,7 +25,6 @@ bad column (its key, element type, dimensions or shot count) raises
 from __future__ import annotations
 
 import io
-import sys
 from typing import Any, Iterable
 
 from brevant import _columns
@@ -37,7 +36,7 @@ Columns = Iterable[tuple[Any, ...]]
 
 def format_columns(columns: Columns, attributes: dict[str, Any] | None = None) -> str:
     """The labeled document of the columns as one ``str`` ("" without shots)."""
-    return _columns.format_columns(_contiguous(columns), attributes)
+    return _columns.format_columns(columns, attributes)
 
 
 def write_columns(out: Any, columns: Columns, attributes: dict[str, Any] | None = None) -> None:
@@ -49,24 +48,7 @@ def write_columns(out: Any, columns: Columns, attributes: dict[str, Any] | None 
     otherwise. The warnings for a piece's malformed values are logged before
     the piece is written.
     """
-    _columns.write_columns(out.write, _contiguous(columns), attributes, _is_binary(out))
-
-
-def _contiguous(columns: Columns) -> Columns:
-    """Strided numpy arrays, such as a matrix's columns ``m[:, j]``, copied by
-    numpy into contiguous ones: the native code reads buffers through
-    ``memoryview``, whose strided copy takes several ns a value, numpy's well
-    under one. numpy is not imported here: an array exists only if it was."""
-    numpy = sys.modules.get("numpy")
-    if numpy is None:
-        return columns
-    columns = list(columns)
-    for index, column in enumerate(columns):
-        if type(column) is tuple and len(column) in (2, 3):
-            array = column[1]
-            if isinstance(array, numpy.ndarray) and not array.flags.c_contiguous:
-                columns[index] = (column[0], numpy.ascontiguousarray(array), *column[2:])
-    return columns
+    _columns.write_columns(out.write, columns, attributes, _is_binary(out))
 
 
 def _is_binary(out: Any) -> bool:

@@ -1,5 +1,6 @@
 #include "python/columns/column_sources.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <optional>
 #include <string_view>
@@ -135,26 +136,44 @@ ColumnSet read_columns(PyObject* columns) {
     return set;
 }
 
-std::size_t RowCopies::run_length(const ColumnSet& set) {
+RowCopies::RowCopies(const ColumnSet& set) : set_(set) {
+    for (const ColumnSource& source : set.sources) {
+        Ref contiguous = checked(PyObject_GetAttrString(source.view.get(), "c_contiguous"));
+        strided_.push_back(!PyObject_IsTrue(contiguous.get()));
+    }
+    if (std::find(strided_.begin(), strided_.end(), true) == strided_.end()) return;
+    // memoryview copies a strided buffer element by element through the
+    // generic buffer walk, several ns a value; numpy, if the caller has it
+    // loaded (a strided array is most likely a matrix's column m[:, j]),
+    // gathers it in a fraction of that. It is never imported here.
+    Ref numpy = Ref::borrow(PyDict_GetItemString(PyImport_GetModuleDict(), "numpy"));
+    if (numpy && numpy.get() != Py_None) {
+        gather_ = Ref::steal(PyObject_GetAttrString(numpy.get(), "ascontiguousarray"));
+        if (!gather_) PyErr_Clear();
+    }
+}
+
+std::size_t RowCopies::run_length() const {
     constexpr std::size_t run_bytes = std::size_t{1} << 16;
     std::size_t shot_bytes = 0;
-    for (const Column& column : set.columns) shot_bytes += column.row_bytes();
+    for (const Column& column : set_.columns) shot_bytes += column.row_bytes();
     return shot_bytes >= run_bytes ? 1 : run_bytes / (shot_bytes | 1);
 }
 
-void RowCopies::copy(const ColumnSet& set, std::size_t first, std::size_t end) {
+void RowCopies::copy(std::size_t first, std::size_t end) {
     copies_.clear();
     rows_.clear();
     Ref start = checked(PyLong_FromSize_t(first)), stop = checked(PyLong_FromSize_t(end));
     Ref run = checked(PySlice_New(start.get(), stop.get(), nullptr));
-    for (std::size_t i = 0; i < set.columns.size(); ++i) {
-        const ColumnSource& source = set.sources[i];
+    for (std::size_t i = 0; i < set_.columns.size(); ++i) {
+        const ColumnSource& source = set_.sources[i];
         Ref part = checked(PyObject_GetItem(source.view.get(), run.get()));
+        if (strided_[i] && gather_) part = checked(PyObject_CallFunctionObjArgs(gather_.get(), part.get(), nullptr));
         Ref bytes = checked(PyObject_CallMethod(part.get(), "tobytes", nullptr));
         const char* data = PyBytes_AsString(bytes.get());
         if (!data) throw_fetched();
         // An exporter whose shape claims more than its memory holds is caught here.
-        if (static_cast<std::size_t>(PyBytes_Size(bytes.get())) != (end - first) * set.columns[i].row_bytes())
+        if (static_cast<std::size_t>(PyBytes_Size(bytes.get())) != (end - first) * set_.columns[i].row_bytes())
             throw_column_error(PyExc_ValueError, source.key.get(), "the buffer's size does not match its shape");
         rows_.push_back(reinterpret_cast<const std::byte*>(data));
         copies_.push_back(std::move(bytes));

@@ -30,13 +30,18 @@ ColumnSet read_columns(PyObject* columns);
 // Each column's rows for a run of shots, copied out of its buffer.
 class RowCopies {
 public:
-    // Shots per copy: a few tens of KiB of rows, whatever the columns.
-    static std::size_t run_length(const ColumnSet& set);
+    explicit RowCopies(const ColumnSet& set);
 
-    void copy(const ColumnSet& set, std::size_t first, std::size_t end);
+    // Shots per copy: a few tens of KiB of rows, whatever the columns.
+    std::size_t run_length() const;
+
+    void copy(std::size_t first, std::size_t end);
     std::span<const std::byte* const> rows() const { return rows_; }
 
 private:
+    const ColumnSet& set_;
+    std::vector<bool> strided_;
+    Ref gather_;  // numpy.ascontiguousarray, when numpy is loaded and a column is strided
     std::vector<Ref> copies_;
     std::vector<const std::byte*> rows_;
 };

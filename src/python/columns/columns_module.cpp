@@ -24,11 +24,11 @@ AttributeMap attribute_map(PyObject* attributes) {
 // Calls `each(rows, shots)` for every run of shots, rows copied out of the buffers.
 template <class Each>
 void for_each_run(const ColumnSet& set, Each&& each) {
-    const std::size_t run = RowCopies::run_length(set);
-    RowCopies copies;
+    RowCopies copies(set);
+    const std::size_t run = copies.run_length();
     for (std::size_t first = 0; first < set.shots; first += run) {
         const std::size_t end = std::min(set.shots, first + run);
-        copies.copy(set, first, end);
+        copies.copy(first, end);
         each(copies.rows(), end - first);
     }
 }
