@@ -295,6 +295,10 @@ BAD_INPUTS = [
     ("in.jsonl", '[]\n"x"\n', "{path}:2:", "a string"),
     ("in.jsonl", "[]\r\n[[\"USER:INT:a\", 1], 7]\r\n", "{path}:2:", "len"),
     ("in.jsonl", b'[]\n[["USER:INT:a", "\xe9"]]\n', "{path}:2:", "UTF-8"),
+    # A line end in a tag or an attribute would forge the records after it.
+    ("in.json", '[[], [["USER:RESULT:x\\nOUTPUT\\tRESULT\\t1\\tfake", 1]]]', "{path}: [1]: tag 'x\\nOUTPUT\\tRESULT\\t1\\tfake' holds a line end", "(--raw-tags writes it as it is)"),
+    ("in.jsonl", '[]\n[["USER:RESULT:r", 0], ["USER:INT:x\\u000dEND\\t0", 1]]\n', "{path}:2: tag 'x\\rEND\\t0' holds a line end", "record of its own"),
+    ("in.json", '{"shots": [], "attributes": {"qir_profiles": "a\\nb"}}', "{path}: attributes: qir_profiles: the value holds a line end", "--raw-tags"),
 ]
 
 
@@ -320,6 +324,9 @@ ODD_BUT_READABLE = [
     ("in.jsonl", f'[["USER:INT:a", 1], ["USER:INT:b", {LONG}]]\n', [], "OUTPUT\tINT\t1\ta", ["brevant-labeled: skipped 1 malformed value"]),
     ("in.json", f'{{"shots": [[]], "attributes": {{"required_num_qubits": {LONG}, "x": ""}}}}', [], f"METADATA\trequired_num_qubits\t{LONG}", [UNREAD.format("'x'")]),
     ("in.jsonl", "[]\n", ["-a", "required_num_qbits=3", "-a", "b=1"], "START", [UNREAD.format("'required_num_qbits', 'b'")]),
+    ("in.jsonl", '[["USER:INT:x\\\\n", 1]]\n', [], "OUTPUT\tINT\t1\tx\\n", []),  # a backslash and an n
+    ("in.json", '[[["USER:INT:x\\nEND\\t0", 1]]]', ["--raw-tags"], "OUTPUT\tINT\t1\tx", []),
+    ("in.jsonl", "[]\n", ["--raw-tags", "-a", "qir_profiles=a\rb"], "METADATA\tqir_profiles\ta", []),
 ]
 
 
@@ -366,6 +373,7 @@ OLD_BYTES = b"an earlier result that must survive\n"
         pytest.param("in.json", "{", id="invalid-document"),
         pytest.param("in.jsonl", '[["USER:INT:a", 1]]\n' * 50 + "[oops]\n", id="fails-after-streaming-shots"),
         pytest.param("in.jsonl", '[["USER:INT:a", 1]]\n[5]\n', id="unreadable-entry-in-stream"),
+        pytest.param("in.jsonl", '[["USER:INT:a", 1]]\n[["USER:INT:a\\n", 1]]\n', id="forged-tag-in-stream"),
         pytest.param("missing.json", None, id="missing-input"),
     ],
 )
@@ -467,18 +475,36 @@ def test_output_to_dev_stdout_is_standard_output():
 
 
 @pytest.mark.parametrize("signum", [signal.SIGTERM, signal.SIGHUP, signal.SIGINT], ids=lambda s: s.name)
-@pytest.mark.parametrize("flags", [["--jsonl"], []], ids=["jsonl", "document"])
-def test_a_stop_signal_leaves_the_output_as_it_was(signum, flags, tmp_path):
+@pytest.mark.parametrize(
+    "flags, pieces",
+    [
+        (["--jsonl"], [b'[["USER:INT:a", 1]]\n', b'[["USER:INT:a", 2]]\n']),
+        ([], [b'[[["USER:INT:a", 1]]', b', [["USER:INT:a", 2]]]']),
+    ],
+    ids=["jsonl", "document"],
+)
+@pytest.mark.parametrize("ignored", [False, True], ids=["caught", "ignored-as-by-nohup"])
+def test_a_stop_signal_leaves_the_output_as_it_was(signum, flags, pieces, ignored, tmp_path):
     (tmp_path / "out.txt").write_bytes(OLD_BYTES)
-    with subprocess.Popen([*MODULE, *flags, "-o", tmp_path / "out.txt"], stdin=subprocess.PIPE, stderr=subprocess.PIPE) as child:
-        child.stdin.write(b'[["USER:INT:a", 1]]\n')
+    # A signal ignored by the caller stays ignored across exec, as nohup and `trap "" HUP` leave it.
+    shell = ["sh", "-c", f'trap "" {signum.name.removeprefix("SIG")}; exec "$@"', "sh"] if ignored else []
+    command = [*shell, *MODULE, *flags, "-o", tmp_path / "out.txt"]
+    with subprocess.Popen(command, stdin=subprocess.PIPE, stderr=subprocess.PIPE) as child:
+        child.stdin.write(pieces[0])
         child.stdin.flush()
         for _ in range(3000):  # until the temporary file is there
             if len(os.listdir(tmp_path)) > 1:
                 break
             time.sleep(0.02)
         child.send_signal(signum)
+        if ignored:
+            time.sleep(0.2)  # time enough for a wrongly caught signal to stop the run
+            child.stdin.write(pieces[1])
         errors = child.communicate(timeout=60)[1]
+    if ignored:
+        assert (child.returncode, errors, os.listdir(tmp_path)) == (0, b"", ["out.txt"])
+        assert (tmp_path / "out.txt").read_text().count("OUTPUT\tINT") == 2
+        return
     assert (child.returncode, errors, os.listdir(tmp_path)) == (128 + signum, b"", ["out.txt"])
     assert (tmp_path / "out.txt").read_bytes() == OLD_BYTES
 
@@ -508,7 +534,7 @@ MEASUREMENTS = EXAMPLES / "measurements.txt"
         pytest.param(0, READ, 2, ["brevant-read: error: cannot read standard input: it is closed"], id="read-stdin-closed"),
         pytest.param(1, [*READ, "--counts", MEASUREMENTS], 1, ["brevant-read: error: cannot write standard output: it is closed"], id="read-stdout-closed"),
         pytest.param("no-reader", [*READ, MEASUREMENTS], 141, [], id="read-no-reader"),
-        pytest.param(1, [*CHECK, MEASUREMENTS], 2, ["brevant-check: error: cannot write standard output: it is closed"], id="check-stdout-closed"),
+        pytest.param(1, [*CHECK, MEASUREMENTS], 1, ["brevant-check: error: cannot write standard output: it is closed"], id="check-stdout-closed"),
         pytest.param("no-reader", [*CHECK, WORKED_PATH], 141, [], id="check-no-reader"),
     ],
 )
@@ -534,22 +560,36 @@ def test_count_folder_sums_the_counts_of_each_file(tmp_path):
     assert json.loads(proc.stdout) == Counter(each[0]) + Counter(each[1])
 
 
-def test_no_input_on_a_terminal_shows_the_usage():
-    proc = subprocess.run(MODULE, stdin=pty.openpty()[1], capture_output=True, timeout=60)
-    assert (proc.returncode, stderr_lines(proc)[0]) == (2, "usage: brevant-labeled [-h] [-o OUTPUT] [-a KEY=VALUE] [--jsonl] [-q] [-v]")
+@pytest.mark.parametrize("name, command", [("brevant-labeled", MODULE), ("brevant-read", READ)])
+def test_no_input_on_a_terminal_shows_the_usage(name, command):
+    proc = subprocess.run(command, stdin=pty.openpty()[1], capture_output=True, timeout=60)
+    lines = stderr_lines(proc)
+    assert (proc.returncode, lines[0].split()[:3], lines[-1]) == (
+        2, ["usage:", name, "[-h]"], f"{name}: error: no input: name a file, or pipe the input in"
+    )
 
 
-@pytest.mark.parametrize("flag", ["-a", "--attribute"])
-def test_attribute_without_equals_is_a_usage_error(flag):
-    proc = run(EXAMPLES / "worked_example.json", flag, "required_num_qubits")
+@pytest.mark.parametrize(
+    "flag, value, says",
+    [
+        ("-a", "required_num_qubits", "KEY=VALUE"),
+        ("--attribute", "required_num_qubits", "KEY=VALUE"),
+        ("-a", "qir_profiles=a\nb", "--attribute: qir_profiles: the value holds a line end"),
+    ],
+)
+def test_bad_attribute_flags(flag, value, says):
+    proc = run(EXAMPLES / "worked_example.json", flag, value)
     assert proc.returncode == 2
-    assert "KEY=VALUE" in proc.stderr.decode()
+    assert says in proc.stderr.decode()
     assert proc.stdout == b""
 
 
-def test_version():
-    proc = run("--version")
-    assert (proc.returncode, proc.stdout.decode()) == (0, f"brevant-labeled {brevant.__version__}\n")
+@pytest.mark.parametrize("name, command", [("brevant-labeled", MODULE), ("brevant-read", READ), ("brevant-check", CHECK)])
+def test_version_and_the_one_exit_status_policy(name, command):
+    version = run("--version", runner=command)
+    assert (version.returncode, version.stdout.decode()) == (0, f"{name} {brevant.__version__}\n")
+    statuses = run("--help", runner=command).stdout.decode()
+    assert "  1    " in statuses and statuses.index("the output could not be written") < statuses.index("  2    bad usage")
 
 
 def test_help_explains_input_detection_with_an_example():

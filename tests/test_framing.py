@@ -1,11 +1,13 @@
 """Shot framing: headers, METADATA from the attributes dict, footers and whole shots."""
 
 import collections
+import pickle
 import types
 
 import pytest
 
 import brevant._native
+import brevant._reader
 
 from shared import RESULTS_HEADER, Boom, Recorder, first_shot_header
 
@@ -201,6 +203,9 @@ def test_attributes_changed_by_str_is_an_internal_failure(formatter, qo, action,
     assert qo.writes == []
     assert mutator.ran
     assert not hasattr(brevant._native, "PanicException")
+    # One class for the whole process, whichever module raised it, and its instances pickle.
+    assert panic is brevant.PanicException is brevant._reader.PanicException
+    assert type(pickle.loads(pickle.dumps(info.value))) is panic
 
 
 def test_fixed_records(formatter):

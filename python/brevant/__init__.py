@@ -1,6 +1,7 @@
 """Fast QIR "Labeled" output (schema 2.1) formatting for quantum results."""
 
 from brevant.checker import Finding, check_labeled
+from brevant._reader import PanicException
 from brevant.columns import format_columns, write_columns
 from brevant.labeled_formatter import QirLabeledFormatter
 from brevant.reader import LabeledParseError, LabeledReader, LabeledResult, count_labeled, iter_shots, read_labeled
@@ -10,6 +11,7 @@ __all__ = [
     "LabeledParseError",
     "LabeledReader",
     "LabeledResult",
+    "PanicException",
     "QirLabeledFormatter",
     "__version__",
     "check_labeled",

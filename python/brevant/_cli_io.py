@@ -1,21 +1,27 @@
-"""Output, signals and standard streams for brevant's command-line tools.
+"""Input, output, signals and exit statuses shared by brevant's command-line tools.
 
-A tool calls `run(main)` from its entry point and writes through `open_output`:
+A tool calls `run(main)` from its entry point, reads through `open_input` and writes
+through `open_output`:
 
     run(main)                  calls `main()` and returns its exit status; a signal or a
                                reader that went away ends the run as listed below
+    open_input(path)           the input's bytes ("-" is standard input) as a NamedInput,
+                               whose failures to read are InputError
     open_output(path, source)  a UTF-8 text stream with LF line ends to "-" (standard
                                output) or to `path`, written safely whatever is there
-    standard_input()           standard input's bytes, or OSError when it was closed
+    failure_status(...)        says why a run failed, in one line, and gives its status
     Refused                    raised by open_output before anything is created: the
-                               path must not be written (a tool exits 2 on it)
+                               path must not be written
     add_input_output(...)      the INPUT and -o OUTPUT arguments of a one-input tool;
     require_input(...)         and its usage error when no input is named on a terminal
+    exit_status_help(...)      the "exit status" part of a tool's --help
 
-Exit statuses set by `run`: 128 + the signal's number for SIGINT, SIGTERM and SIGHUP
-(after every `open_output` in progress removed its temporary file), BROKEN_PIPE when
-the reader of the output went away, 2 when standard error is closed (nothing can be
-reported then, and nothing meant for it may reach standard output).
+Every tool exits with the statuses of EXIT_STATUS_HELP: 0 success, 1 an output that
+could not be written (and for brevant-check, an input that does not conform), 2 bad
+usage or bad input, BROKEN_PIPE when the reader of the output went away, 128 + the
+signal's number for SIGINT, SIGTERM and SIGHUP unless the caller ignored it (after every
+`open_output` in progress removed its temporary file). A closed standard error is 2 too: nothing can be reported
+then, and nothing meant for it may reach standard output.
 """
 
 from __future__ import annotations
@@ -35,6 +41,39 @@ from typing import BinaryIO, TextIO
 # What a shell reports for a program killed by SIGPIPE, the usual end of `cmd | head`.
 BROKEN_PIPE = 128 + 13
 SIGNALS = tuple(getattr(signal, name) for name in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, name))
+
+EXIT_STATUS_HELP = f"""\
+exit status:
+  0    {{success}}
+  1    {{failure}}the output could not be written
+  2    bad usage or bad input, said on standard error, or a closed standard error
+  {BROKEN_PIPE}  the reader of the output went away (as in `| head`), as if killed by SIGPIPE
+  128+N  stopped by signal N (SIGINT 130, SIGHUP 129, SIGTERM 143)
+"""
+
+
+def exit_status_help(success: str, failure: str = "", writes_files: bool = True) -> str:
+    """The one exit-status policy, as a tool's --help states it."""
+    kept = "A run that ends with any status but 0 leaves -o FILE as it was.\n" if writes_files else ""
+    return EXIT_STATUS_HELP.format(success=success, failure=failure) + kept
+
+
+class InputError(Exception):
+    """Bad input; the message names the place (file, line and column, or shot)."""
+
+
+def failure_status(prog: str, output: str, exc: Exception) -> int:
+    """Says why a run failed, in one line on standard error, and gives its exit status:
+    2 for bad input or an output path refused, 1 for an output that cannot be written."""
+    if isinstance(exc, BrokenPipeError):
+        raise exc  # the reader went away: run() ends such a run quietly
+    if isinstance(exc, (InputError, Refused)):
+        print(f"{prog}: error: {exc}", file=sys.stderr)
+        return 2
+    target = "standard output" if output == "-" else repr(output)
+    reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
+    print(f"{prog}: error: cannot write {target}: {reason}", file=sys.stderr)
+    return 1
 
 
 def add_input_output(parser: argparse.ArgumentParser, input_help: str, task: str) -> None:
@@ -67,7 +106,9 @@ def run(main: Callable[[], int]) -> int:
     if sys.stderr is None:
         return 2
     on_main_thread = threading.current_thread() is threading.main_thread()
-    previous = {signum: signal.signal(signum, interrupt) for signum in SIGNALS} if on_main_thread else {}
+    # A signal the caller ignored stays ignored, as `nohup` and a script's background jobs expect.
+    caught = [signum for signum in SIGNALS if signal.getsignal(signum) is not signal.SIG_IGN] if on_main_thread else []
+    previous = {signum: signal.signal(signum, interrupt) for signum in caught}
     try:
         return main()
     except Interrupted as stop:
@@ -88,6 +129,46 @@ def interrupt(signum: int, frame: object) -> None:
     for other in SIGNALS:
         signal.signal(other, signal.SIG_IGN)
     raise Interrupted(signum)
+
+
+class NamedInput:
+    """An input read in chunks, whose failure to read is told apart from one to write."""
+
+    def __init__(self, stream: BinaryIO, path: str) -> None:
+        self.stream = stream
+        self.name = "<stdin>" if path == "-" else path
+
+    def read(self, size: int = -1) -> bytes:
+        with self.reading():
+            return self.stream.read(size)
+
+    def readline(self) -> bytes:
+        with self.reading():
+            return self.stream.readline()
+
+    @contextlib.contextmanager
+    def reading(self) -> Iterator[None]:
+        try:
+            yield
+        except OSError as exc:
+            raise InputError(f"cannot read {self.name!r}: {exc.strerror or exc}") from None
+
+    def __iter__(self) -> Iterator[bytes]:
+        return iter(self.readline, b"")
+
+
+@contextlib.contextmanager
+def open_input(path: str) -> Iterator[BinaryIO]:
+    try:
+        stream = standard_input() if path == "-" else open(path, "rb")
+    except OSError as exc:
+        source = "standard input" if path == "-" else repr(path)
+        raise InputError(f"cannot read {source}: {exc.strerror}") from None
+    if path == "-":
+        yield stream
+        return
+    with stream:
+        yield stream
 
 
 def standard_input() -> BinaryIO:

@@ -1,5 +1,7 @@
 from typing import Any, Iterable, final
 
+class PanicException(BaseException): ...
+
 class LabeledParseError(ValueError):
     line: int
     column: int

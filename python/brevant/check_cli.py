@@ -7,9 +7,8 @@ import sys
 from typing import TextIO
 
 from brevant import __version__
-from brevant._cli_io import BROKEN_PIPE, open_output, run
+from brevant._cli_io import InputError, NamedInput, exit_status_help, failure_status, open_input, open_output, run
 from brevant.checker import VERSIONS, iter_findings
-from brevant.cli import InputError, NamedInput, open_input
 
 CHECK_PROG = "brevant-check"
 
@@ -18,14 +17,7 @@ Each departure is one line on standard output, as compilers and linters write
 them: FILE:LINE: CODE: message. The codes are stable; `pydoc brevant.checker`
 lists them.
 
-exit status:
-  0    every input conforms
-  1    some input does not
-  2    bad usage, some input could not be read or the report could not be
-       written (said on standard error)
-  {BROKEN_PIPE}  the reader of the report went away (as in `| head`), as if killed by SIGPIPE
-  128+N  stopped by signal N (SIGINT 130, SIGHUP 129, SIGTERM 143)
-
+{exit_status_help("every input conforms", "some input does not conform, or ", writes_files=False)}
 example:
   {CHECK_PROG} results.txt
   my-runner --shots 1000 | {CHECK_PROG} --schema-version 2.0
@@ -83,9 +75,6 @@ def check_all(args: argparse.Namespace) -> int:
                 except InputError as exc:
                     print(f"{CHECK_PROG}: error: {exc}", file=sys.stderr)
                     status = 2
-    except BrokenPipeError:
-        raise  # the reader went away: run() ends such a run quietly
     except OSError as exc:
-        print(f"{CHECK_PROG}: error: cannot write standard output: {exc.strerror or exc}", file=sys.stderr)
-        return 2
+        return failure_status(CHECK_PROG, "-", exc)
     return status

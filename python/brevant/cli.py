@@ -9,18 +9,32 @@ import io
 import json
 import logging
 import os
+import re
 import sys
 from collections.abc import Callable, Iterable, Iterator
-from typing import IO, Any, BinaryIO
+from typing import IO, Any
 
 from brevant import QirLabeledFormatter, __version__
-from brevant._cli_io import BROKEN_PIPE, Refused, add_input_output, open_output, require_input, run, standard_input
+from brevant._cli_io import (
+    InputError,
+    NamedInput,
+    Refused,
+    add_input_output,
+    exit_status_help,
+    failure_status,
+    open_input,
+    open_output,
+    require_input,
+    run,
+)
 
 PROG = "brevant-labeled"
 LOGGER_NAME = "brevant.labeled_formatter"
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
 # The only attribute keys the formatter reads; the rest are carried and never written.
 ATTRIBUTES_READ = ("qir_profiles", "required_num_qubits", "required_num_results")
+# JSON text holds a line end only as an escape: text without one needs no closer look.
+ESCAPED_LINE_END = re.compile(rb"\\[nr]|\\u000[adAD]")
 ALL_SKIPPED_HINT = (
     "every value was skipped: a value must be a number, a boolean or a flat list of them"
     " (numpy values: convert with .tolist() or int(x) before writing them out)"
@@ -36,35 +50,11 @@ input formats:
                   the input file name ends in .jsonl or .ndjson, or with --jsonl
                   (needed to read JSON Lines from standard input).
 
-exit status:
-  0    success, also when malformed values were skipped (they are counted on stderr)
-  1    the output could not be written
-  2    bad usage or bad input, or standard error is closed; -o FILE is then left as it was
-  {BROKEN_PIPE}  the reader of the output went away (as in `| head`), as if killed by SIGPIPE
-  128+N  stopped by signal N (SIGINT 130, SIGHUP 129, SIGTERM 143); -o FILE is left as it was
-
+{exit_status_help("success, also when malformed values were skipped (they are counted on stderr)")}
 example:
   {PROG} examples/worked_example.json
   {PROG} --attribute required_num_qubits=5 -o out.txt shots.jsonl
 """
-
-
-class InputError(Exception):
-    """Bad input; the message names the place (file, line and column, or shot)."""
-
-
-def failure_status(prog: str, output: str, exc: Exception) -> int:
-    """Says why a run failed, in one line on standard error, and gives its exit status:
-    2 for bad input or an output path refused, 1 for an output that cannot be written."""
-    if isinstance(exc, BrokenPipeError):
-        raise exc  # the reader went away: run() ends such a run quietly
-    if isinstance(exc, (InputError, Refused)):
-        print(f"{prog}: error: {exc}", file=sys.stderr)
-        return 2
-    target = "standard output" if output == "-" else repr(output)
-    reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
-    print(f"{prog}: error: cannot write {target}: {reason}", file=sys.stderr)
-    return 1
 
 
 class SkipCounter(logging.Handler):
@@ -138,6 +128,10 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         help="job attribute for the METADATA block (repeatable); overrides the document's",
     )
     parser.add_argument("--jsonl", action="store_true", help="read the input as JSON Lines")
+    parser.add_argument(
+        "--raw-tags", action="store_true",
+        help="write tags and attribute values as they are, also when a line end in one would start a record",
+    )
     parser.add_argument(
         "-q", "--quiet", action="store_true",
         help="no progress bar (else shown on a terminal when JSON Lines take over a second and tqdm is installed)",
@@ -242,12 +236,39 @@ def warn_unread(attributes: dict[str, str | None]) -> None:
         )
 
 
+def refuse_line_ends(shot: list[Any], where: str) -> None:
+    """A line end in a tag would end its record there and make the rest of the tag records of
+    its own, read by every reader as results (a forged record)."""
+    for entry in shot:
+        label = entry[0] if isinstance(entry, (list, tuple)) and entry else None
+        tag = label.split(":", 2)[2:] if isinstance(label, str) else []
+        if tag and breaks_line(tag[0]):
+            raise InputError(f"{where}: tag {tag[0]!r} holds a line end, which would start a record of its own{RAW_HINT}")
+
+
+def refuse_line_ends_in(attributes: dict[str, str | None], where: str) -> None:
+    for key, value in attributes.items():
+        if value is not None and breaks_line(value):
+            raise InputError(f"{where}: {key}: the value holds a line end, which would start a record of its own{RAW_HINT}")
+
+
+RAW_HINT = " (--raw-tags writes it as it is)"
+
+
+def breaks_line(text: str) -> bool:
+    return "\n" in text or "\r" in text  # a TAB is no such break: readers take the tag to the line's end
+
+
 def convert_document(
-    data: bytes, name: str, flags: dict[str, str | None], out: ValueWatch, counter: SkipCounter
+    data: bytes, name: str, flags: dict[str, str | None], out: ValueWatch, counter: SkipCounter, raw_tags: bool
 ) -> None:
     shots, attributes, prefix = read_document(data, name)
     for index, shot in enumerate(shots):
         check_shot(shot, f"{prefix}[{index}]", jsonl=False)
+    if not raw_tags and ESCAPED_LINE_END.search(data):
+        refuse_line_ends_in(attributes, f"{name}: attributes")
+        for index, shot in enumerate(shots):
+            refuse_line_ends(shot, f"{prefix}[{index}]")
     attributes.update(flags)
     warn_unread(attributes)
     try:
@@ -283,6 +304,7 @@ def convert_lines(
     out: ValueWatch,
     counter: SkipCounter,
     advance: Callable[[int], object],
+    raw_tags: bool,
 ) -> None:
     warn_unread(attributes)
     formatter = counter.labeled_formatter
@@ -296,6 +318,8 @@ def convert_lines(
         where = f"{name}:{lineno}"
         shot = load_json(line.rstrip(b"\r\n"), name, lineno)
         check_shot(shot, where, jsonl=True)
+        if not raw_tags and ESCAPED_LINE_END.search(line):
+            refuse_line_ends(shot, where)
         skipped = counter.count
         try:
             if first:
@@ -310,46 +334,6 @@ def convert_lines(
             raise InputError(f"{where}: {message}: {exc}") from None
         if counter.verbose and counter.count > skipped:
             counter.report(shot, where)
-
-
-class NamedInput:
-    """An input read in chunks, whose failure to read is told apart from one to write."""
-
-    def __init__(self, stream: BinaryIO, path: str) -> None:
-        self.stream = stream
-        self.name = "<stdin>" if path == "-" else path
-
-    def read(self, size: int = -1) -> bytes:
-        with self.reading():
-            return self.stream.read(size)
-
-    def readline(self) -> bytes:
-        with self.reading():
-            return self.stream.readline()
-
-    @contextlib.contextmanager
-    def reading(self) -> Iterator[None]:
-        try:
-            yield
-        except OSError as exc:
-            raise InputError(f"cannot read {self.name!r}: {exc.strerror or exc}") from None
-
-    def __iter__(self) -> Iterator[bytes]:
-        return iter(self.readline, b"")
-
-
-@contextlib.contextmanager
-def open_input(path: str) -> Iterator[BinaryIO]:
-    try:
-        stream = standard_input() if path == "-" else open(path, "rb")
-    except OSError as exc:
-        source = "standard input" if path == "-" else repr(path)
-        raise InputError(f"cannot read {source}: {exc.strerror}") from None
-    if path == "-":
-        yield stream
-        return
-    with stream:
-        yield stream
 
 
 @contextlib.contextmanager
@@ -372,15 +356,17 @@ def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
     name = "<stdin>" if args.input == "-" else args.input
     flags: dict[str, str | None] = dict(args.attribute)
     jsonl = args.jsonl or args.input.lower().endswith(JSONL_SUFFIXES)
+    if not args.raw_tags:
+        refuse_line_ends_in(flags, "--attribute")
     with open_input(args.input) as stream, open_output(args.output, stream) as text_out:
         out = ValueWatch(text_out)
         source = NamedInput(stream, args.input)
         if not jsonl:
-            convert_document(source.read(), name, flags, out, counter)
+            convert_document(source.read(), name, flags, out, counter, args.raw_tags)
             return out.values
         size = os.fstat(stream.fileno()).st_size if stream.seekable() else None
         with progress(counter, size, name, args.quiet) as advance:
-            convert_lines(source, name, flags, out, counter, advance)
+            convert_lines(source, name, flags, out, counter, advance, args.raw_tags)
         return out.values
 
 

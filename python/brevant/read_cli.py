@@ -8,11 +8,25 @@ import sys
 from typing import TextIO
 
 from brevant import __version__
-from brevant._cli_io import BROKEN_PIPE, Refused, add_input_output, open_output, require_input, run
-from brevant.cli import InputError, NamedInput, failure_status, open_input
+from brevant._cli_io import (
+    InputError,
+    NamedInput,
+    Refused,
+    add_input_output,
+    exit_status_help,
+    failure_status,
+    open_input,
+    open_output,
+    require_input,
+    run,
+)
 from brevant.reader import LabeledParseError, count_labeled, iter_shots, read_labeled
 
 PROG = "brevant-read"
+
+SUCCESS = """\
+success, also when --errors collect left shots out (--counts and
+       --memory name each on stderr; the JSON Lines stream passes over them)"""
 
 EPILOG = f"""\
 output:
@@ -28,14 +42,8 @@ A bit string holds a shot's RESULT values and RESULT_ARRAY bits in record
 order, the first record leftmost; --labels keeps those records only, in the
 order given.
 
-exit status:
-  0    success, also when --errors collect left shots out (--counts and
-       --memory name each on stderr; the JSON Lines stream passes over them)
-  1    the output could not be written
-  2    bad usage or unreadable input, as FILE:LINE:COLUMN: message on stderr;
-       -o FILE is then left as it was
-  {BROKEN_PIPE}  the reader of the output went away (as in `| head`), as if killed by SIGPIPE
-  128+N  stopped by signal N (SIGINT 130, SIGHUP 129, SIGTERM 143); -o FILE is left as it was
+{exit_status_help(SUCCESS)}
+An unreadable input is reported as FILE:LINE:COLUMN: message.
 
 example:
   {PROG} results.txt | brevant-labeled --jsonl
@@ -107,8 +115,7 @@ def read_and_write(args: argparse.Namespace) -> int:
             else:
                 write_shots(source, args.errors, out)
     except LabeledParseError as exc:
-        print(f"{PROG}: error: {located(name, exc)}", file=sys.stderr)
-        return 2
+        return failure_status(PROG, args.output, InputError(located(name, exc)))
     except (InputError, Refused, OSError) as exc:
         return failure_status(PROG, args.output, exc)
     return 0

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "common/compiler.hpp"
-#include "python/runtime/method_table.hpp"
+#include "python/formatter/method_table.hpp"
 #include "python/runtime/static_text.hpp"
 
 namespace brevant::py {

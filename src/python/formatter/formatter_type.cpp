@@ -3,10 +3,11 @@
 #include <atomic>
 #include <mutex>
 
-#include "python/formatter/call_frame.hpp"
-#include "python/runtime/errors.hpp"
 #include "python/formatter/formatter_object.hpp"
 #include "python/formatter/methods.hpp"
+#include "python/runtime/bound_method.hpp"
+#include "python/runtime/call_frame.hpp"
+#include "python/runtime/errors.hpp"
 #include "python/runtime/process_once.hpp"
 #include "python/runtime/ref.hpp"
 #include "python/runtime/static_text.hpp"
@@ -15,10 +16,7 @@ namespace brevant::py {
 namespace {
 
 constexpr auto type_doc = freeze_text<[] {
-    std::string doc(class_name);
-    doc += "()\n--\n\n";
-    doc += class_doc;
-    return doc;
+    return text_signature(class_name, {}, Passing::PositionalOrKeyword, false) + std::string(class_doc);
 }>();
 
 constexpr auto type_name = freeze_text<[] {
@@ -27,8 +25,7 @@ constexpr auto type_name = freeze_text<[] {
     return name;
 }>();
 
-constexpr Param no_params[1] = {};
-constexpr CallSignature new_signature{"__new__", std::span<const Param>(no_params, 0)};
+constexpr CallSignature new_signature{class_name, "__new__", {}};
 
 PyObject* formatter_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {

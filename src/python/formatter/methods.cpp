@@ -13,15 +13,15 @@
 #include "labeled_formatter/records.hpp"
 #include "labeled_formatter/value_text.hpp"
 #include "python/formatter/attributes.hpp"
-#include "python/formatter/call_frame.hpp"
 #include "python/formatter/classify.hpp"
-#include "python/runtime/errors.hpp"
 #include "python/formatter/formatter_object.hpp"
-#include "python/runtime/names.hpp"
 #include "python/formatter/output_sink.hpp"
 #include "python/formatter/parse_shot.hpp"
+#include "python/runtime/bound_method.hpp"
+#include "python/runtime/call_frame.hpp"
+#include "python/runtime/errors.hpp"
+#include "python/runtime/names.hpp"
 #include "python/runtime/ref.hpp"
-#include "python/runtime/static_text.hpp"
 #include "python/runtime/utf8.hpp"
 
 namespace brevant::py {
@@ -179,12 +179,6 @@ Ref qir_labeled_output(PyObject* results, PyObject* attributes) {
     return Ref::steal(new_str(out.text.view()));
 }
 
-// How many arguments a body takes, one per parameter of its method.
-template <class... Params>
-constexpr std::size_t arity(Ref (*)(Params...)) {
-    return sizeof...(Params);
-}
-
 struct RecursionLevel {
     RecursionLevel() = default;
     RecursionLevel(const RecursionLevel&) = delete;
@@ -192,67 +186,41 @@ struct RecursionLevel {
     ~RecursionLevel() { Py_LeaveRecursiveCall(); }
 };
 
-template <std::size_t index, auto body>
-PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        constexpr CallSignature signature{methods[index].name, methods[index].params};
-        static_assert(arity(body) == signature.params.size(), "a body takes its method's parameters, in order");
-        PyObject* slots[max_params] = {};
-        PyObject* const* bound = args;
-        // The common call, all arguments by position, binds without copying.
-        if (kwnames || nargs != static_cast<Py_ssize_t>(signature.params.size())) {
-            bind_fastcall(signature, args, nargs, kwnames, slots);
-            bound = slots;
-        }
+struct FormatterBinding {
+    static constexpr std::string_view class_name = py::class_name;
+    static constexpr const auto& methods = py::methods;
+
+    static Ref run(PyObject* self, auto&& call) {
         CallBorrow borrow(self);
         // Bodies run Python code that may call back in; counting each call as
         // one level of recursion makes runaway re-entry a RecursionError, not
         // a stack overflow.
         if (Py_EnterRecursiveCall(" while formatting QIR output")) throw_fetched();
         RecursionLevel level;
-        return [&]<std::size_t... param>(std::index_sequence<param...>) {
-            return body(bound[param]...).release();
-        }(std::make_index_sequence<arity(body)>());
-    });
-}
-
-// "name($self, a, b)\n--\n\ndoc": the interpreter shows the first part as
-// __text_signature__ and the rest as __doc__.
-template <std::size_t index>
-constexpr auto method_doc = freeze_text<[] {
-    const MethodInfo& method = methods[index];
-    std::string doc(method.name);
-    doc += "($self";
-    for (const Param& param : method.params) {
-        doc += ", ";
-        doc += param.name;
+        return call();
     }
-    doc += ")\n--\n\n";
-    doc += method.doc;
-    return doc;
-}>();
+};
 
 template <std::size_t index, auto body>
-PyMethodDef method_def() {
-    return {methods[index].name.data(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&method_entry<index, body>)),
-            METH_FASTCALL | METH_KEYWORDS, method_doc<index>.c_str()};
+PyMethodDef formatter_method() {
+    return method_def<FormatterBinding, index, body>();
 }
 
 }  // namespace
 
 PyMethodDef method_defs[method::count + 1] = {
-    method_def<method::val_null, val_null>(),
-    method_def<method::val_tag_type, val_tag_type>(),
-    method_def<method::validate_tag_and_value, validate_tag_and_value>(),
-    method_def<method::results_header, results_header>(),
-    method_def<method::first_shot_header, first_shot_header>(),
-    method_def<method::shot_footer, shot_footer>(),
-    method_def<method::emit, emit>(),
-    method_def<method::format_value, format_value>(),
-    method_def<method::write_shot, write_shot>(),
-    method_def<method::write_first_shot, write_first_shot>(),
-    method_def<method::emit_values_in_shot, emit_values_in_shot>(),
-    method_def<method::qir_labeled_output, qir_labeled_output>(),
+    formatter_method<method::val_null, val_null>(),
+    formatter_method<method::val_tag_type, val_tag_type>(),
+    formatter_method<method::validate_tag_and_value, validate_tag_and_value>(),
+    formatter_method<method::results_header, results_header>(),
+    formatter_method<method::first_shot_header, first_shot_header>(),
+    formatter_method<method::shot_footer, shot_footer>(),
+    formatter_method<method::emit, emit>(),
+    formatter_method<method::format_value, format_value>(),
+    formatter_method<method::write_shot, write_shot>(),
+    formatter_method<method::write_first_shot, write_first_shot>(),
+    formatter_method<method::emit_values_in_shot, emit_values_in_shot>(),
+    formatter_method<method::qir_labeled_output, qir_labeled_output>(),
     {nullptr, nullptr, 0, nullptr},
 };
 

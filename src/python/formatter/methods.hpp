@@ -1,6 +1,6 @@
 #pragma once
 
-#include "python/runtime/method_table.hpp"
+#include "python/formatter/method_table.hpp"
 #include "python/runtime/python.hpp"
 
 namespace brevant::py {

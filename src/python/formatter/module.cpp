@@ -1,7 +1,7 @@
 // The module definition of brevant._native and its one execution step.
 
-#include "python/runtime/errors.hpp"
 #include "python/formatter/formatter_type.hpp"
+#include "python/runtime/errors.hpp"
 #include "python/runtime/names.hpp"
 #include "python/runtime/ref.hpp"
 
@@ -10,6 +10,7 @@ namespace {
 
 int exec_module(PyObject* module) {
     return guarded<int>(-1, [&] {
+        panic_exception_type();  // known from now on, though not an attribute of this module
         PyObject* type = formatter_class();
         const Names& n = names();
         Ref all = Ref::steal(PyObject_GetAttr(module, n.all));

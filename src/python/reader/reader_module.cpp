@@ -1,8 +1,8 @@
 // The module definition of brevant._reader and its one execution step.
 
-#include "python/runtime/errors.hpp"
 #include "python/reader/parse_error_type.hpp"
 #include "python/reader/reader_type.hpp"
+#include "python/runtime/errors.hpp"
 
 namespace brevant::py {
 namespace {
@@ -11,6 +11,7 @@ int exec_module(PyObject* module) {
     return guarded<int>(-1, [&] {
         if (PyModule_AddObjectRef(module, "Reader", reader_class()) < 0) throw_fetched();
         if (PyModule_AddObjectRef(module, "LabeledParseError", parse_error_class()) < 0) throw_fetched();
+        if (PyModule_AddObjectRef(module, "PanicException", panic_exception_type()) < 0) throw_fetched();
         return 0;
     });
 }

@@ -9,10 +9,13 @@
 
 #include "labeled_reader/document_reader.hpp"
 #include "python/reader/document_objects.hpp"
-#include "python/runtime/errors.hpp"
 #include "python/reader/parse_error_type.hpp"
+#include "python/runtime/bound_method.hpp"
+#include "python/runtime/call_frame.hpp"
+#include "python/runtime/errors.hpp"
 #include "python/runtime/process_once.hpp"
 #include "python/runtime/ref.hpp"
+#include "python/runtime/static_text.hpp"
 #include "python/runtime/utf8.hpp"
 
 namespace brevant::py {
@@ -54,18 +57,6 @@ private:
     ReaderState& state_;
 };
 
-template <class Body>
-PyObject* method(PyObject* self, Body&& body) {
-    return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        Busy busy(self);
-        try {
-            return body(busy.state()).release();
-        } catch (const reader::ParseError& error) {
-            throw_parse_error(error);
-        }
-    });
-}
-
 void require_open(const ReaderState& state) {
     if (state.closed) {
         PyErr_SetString(PyExc_ValueError, "the reader is closed");
@@ -73,15 +64,26 @@ void require_open(const ReaderState& state) {
     }
 }
 
+constexpr std::string_view class_name = "Reader";
+constexpr Param new_params[] = {{"keep", Annotation::BuiltinsBool, "True"}, {"collect", Annotation::BuiltinsBool, "False"}};
+constexpr CallSignature new_signature{class_name, "__new__", new_params};
+
+// A flag passed as any object, read by its truth; absent, the default.
+bool flag_argument(PyObject* argument, bool absent) {
+    if (!argument) return absent;
+    const int truth = PyObject_IsTrue(argument);
+    if (truth < 0) throw_fetched();
+    return truth != 0;
+}
+
 PyObject* reader_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
-        static const char* keywords[] = {"keep", "collect", nullptr};
-        int keep = 1, collect = 0;
-        if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|pp:Reader", const_cast<char**>(keywords), &keep, &collect))
-            throw PythonError{};
+        PyObject* bound[std::size(new_params)] = {};
+        bind_tuple_dict(new_signature, args, kwargs, bound);
+        const bool keep = flag_argument(bound[0], true), collect = flag_argument(bound[1], false);
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(subtype, Py_tp_alloc));
         Ref self = checked(alloc(subtype, 0));
-        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep != 0, collect != 0);
+        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep, collect);
         return self.release();
     });
 }
@@ -112,109 +114,158 @@ std::string_view chunk_bytes(PyObject* data) {
     throw_type_mismatch(data, "str or bytes");
 }
 
-PyObject* reader_feed(PyObject* self, PyObject* data) {
-    return method(self, [&](ReaderState& state) {
-        require_open(state);
-        state.reader.feed(chunk_bytes(data));
-        return Ref::borrow(Py_None);
-    });
+Ref feed(ReaderState& state, PyObject* data) {
+    require_open(state);
+    state.reader.feed(chunk_bytes(data));
+    return Ref::borrow(Py_None);
 }
 
-PyObject* reader_close(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        if (!state.closed) {
-            state.closed = true;
-            state.reader.finish();
-        }
-        return Ref::borrow(Py_None);
-    });
+Ref close(ReaderState& state) {
+    if (!state.closed) {
+        state.closed = true;
+        state.reader.finish();
+    }
+    return Ref::borrow(Py_None);
 }
 
 // The shots completed since the last take; a reader that does not keep
 // shots forgets them here.
-PyObject* reader_take(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        const reader::Document& doc = state.reader.document();
-        Ref shots = state.objects.shots(doc, state.handed_out, doc.shots.size());
-        if (state.keep) {
-            state.handed_out = doc.shots.size();
-        } else {
-            state.reader.discard_completed();
-            state.handed_out = 0;
-        }
-        return shots;
-    });
+Ref take(ReaderState& state) {
+    const reader::Document& doc = state.reader.document();
+    Ref shots = state.objects.shots(doc, state.handed_out, doc.shots.size());
+    if (state.keep) {
+        state.handed_out = doc.shots.size();
+    } else {
+        state.reader.discard_completed();
+        state.handed_out = 0;
+    }
+    return shots;
 }
 
 // Forgets the completed shots without handing them out: a counting reader
 // needs their tallies, not their objects.
-PyObject* reader_discard(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        state.reader.discard_completed();
-        state.handed_out = 0;
-        return Ref::borrow(Py_None);
-    });
+Ref discard(ReaderState& state) {
+    state.reader.discard_completed();
+    state.handed_out = 0;
+    return Ref::borrow(Py_None);
 }
 
-PyObject* reader_shots(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        return state.objects.shots(state.reader.document(), 0, state.reader.document().shots.size());
-    });
+Ref shots(ReaderState& state) {
+    return state.objects.shots(state.reader.document(), 0, state.reader.document().shots.size());
 }
 
-PyObject* reader_columns(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) { return state.objects.columns(state.reader.document()); });
-}
+Ref columns(ReaderState& state) { return state.objects.columns(state.reader.document()); }
 
 // A method that answers from the document alone.
 template <Ref (*answer)(const reader::Document&)>
-PyObject* query(PyObject* self, PyObject*) {
-    return method(self, [](ReaderState& state) { return answer(state.reader.document()); });
+Ref query(ReaderState& state) {
+    return answer(state.reader.document());
 }
 
 template <Ref (*answer)(const reader::Document&, PyObject*)>
-PyObject* query_with(PyObject* self, PyObject* argument) {
-    return method(self, [&](ReaderState& state) { return answer(state.reader.document(), argument); });
+Ref query_with(ReaderState& state, PyObject* argument) {
+    return answer(state.reader.document(), argument);
 }
 
-PyObject* reader_problems(PyObject* self, PyObject*) {
-    return method(self, [&](ReaderState& state) {
-        const auto& problems = state.reader.problems();
-        Ref list = created(PyList_New(static_cast<Py_ssize_t>(problems.size())));
-        for (std::size_t i = 0; i < problems.size(); ++i)
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), parse_error_object(problems[i]).release());
-        return list;
-    });
+Ref problems(ReaderState& state) {
+    const auto& problems = state.reader.problems();
+    Ref list = created(PyList_New(static_cast<Py_ssize_t>(problems.size())));
+    for (std::size_t i = 0; i < problems.size(); ++i)
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), parse_error_object(problems[i]).release());
+    return list;
 }
 
 Py_ssize_t reader_length(PyObject* self) {
     return static_cast<Py_ssize_t>(reinterpret_cast<ReaderObject*>(self)->state->reader.document().shots.size());
 }
 
-PyMethodDef methods[] = {
-    {"feed", reader_feed, METH_O, "feed($self, data, /)\n--\n\nReads a chunk (str or bytes), split anywhere."},
-    {"close", reader_close, METH_NOARGS, "close($self)\n--\n\nMarks the end of the input."},
-    {"take", reader_take, METH_NOARGS, "take($self)\n--\n\nThe shots completed since the last take()."},
-    {"discard", reader_discard, METH_NOARGS, "discard($self)\n--\n\nForgets the completed shots."},
-    {"shots", reader_shots, METH_NOARGS, "shots($self)\n--\n\nEvery kept shot."},
-    {"columns", reader_columns, METH_NOARGS, "columns($self)\n--\n\nLabel to one value per shot."},
-    {"counts", query_with<counts_object>, METH_O, "counts($self, labels, /)\n--\n\nBit string to number of shots."},
-    {"memory", query_with<memory_object>, METH_O, "memory($self, labels, /)\n--\n\nOne bit string per shot."},
-    {"exit_codes", query<exit_codes_object>, METH_NOARGS, "exit_codes($self)\n--\n\nEach shot's END code."},
-    {"headers", query<headers_object>, METH_NOARGS, "headers($self)\n--\n\nThe HEADER records as a dict."},
-    {"attributes", query<attributes_object>, METH_NOARGS, "attributes($self)\n--\n\nThe first METADATA block as a dict."},
-    {"schema", query<schema_object>, METH_NOARGS, "schema($self)\n--\n\n\"labeled\" or \"ordered\"."},
-    {"version", query<version_object>, METH_NOARGS, "version($self)\n--\n\nThe schema_version header, or None."},
-    {"problems", reader_problems, METH_NOARGS, "problems($self)\n--\n\nThe errors collected so far."},
+constexpr Param data[] = {{"data"}};
+constexpr Param labels[] = {{"labels"}};
+
+namespace method {
+enum Index : std::size_t {
+    feed,
+    close,
+    take,
+    discard,
+    shots,
+    columns,
+    counts,
+    memory,
+    exit_codes,
+    headers,
+    attributes,
+    schema,
+    version,
+    problems,
+    count,
+};
+}  // namespace method
+
+constexpr MethodInfo methods[method::count] = {
+    {"feed", data, Annotation::None, "Reads a chunk (str or bytes), split anywhere.", Passing::PositionalOnly},
+    {"close", {}, Annotation::None, "Marks the end of the input."},
+    {"take", {}, Annotation::TypingAny, "The shots completed since the last take()."},
+    {"discard", {}, Annotation::None, "Forgets the completed shots."},
+    {"shots", {}, Annotation::TypingAny, "Every kept shot."},
+    {"columns", {}, Annotation::TypingAny, "Label to one value per shot."},
+    {"counts", labels, Annotation::TypingAny, "Bit string to number of shots.", Passing::PositionalOnly},
+    {"memory", labels, Annotation::TypingAny, "One bit string per shot.", Passing::PositionalOnly},
+    {"exit_codes", {}, Annotation::TypingAny, "Each shot's END code."},
+    {"headers", {}, Annotation::TypingAny, "The HEADER records as a dict."},
+    {"attributes", {}, Annotation::TypingAny, "The first METADATA block as a dict."},
+    {"schema", {}, Annotation::BuiltinsStr, "\"labeled\" or \"ordered\"."},
+    {"version", {}, Annotation::TypingAny, "The schema_version header, or None."},
+    {"problems", {}, Annotation::TypingAny, "The errors collected so far."},
+};
+
+struct ReaderBinding {
+    static constexpr std::string_view class_name = py::class_name;
+    static constexpr const auto& methods = py::methods;
+
+    static Ref run(PyObject* self, auto&& call) {
+        Busy busy(self);
+        try {
+            return call(busy.state());
+        } catch (const reader::ParseError& error) {
+            throw_parse_error(error);
+        }
+    }
+};
+
+template <std::size_t index, auto body>
+PyMethodDef reader_method() {
+    return method_def<ReaderBinding, index, body>();
+}
+
+PyMethodDef method_defs[method::count + 1] = {
+    reader_method<method::feed, feed>(),
+    reader_method<method::close, close>(),
+    reader_method<method::take, take>(),
+    reader_method<method::discard, discard>(),
+    reader_method<method::shots, shots>(),
+    reader_method<method::columns, columns>(),
+    reader_method<method::counts, query_with<counts_object>>(),
+    reader_method<method::memory, query_with<memory_object>>(),
+    reader_method<method::exit_codes, query<exit_codes_object>>(),
+    reader_method<method::headers, query<headers_object>>(),
+    reader_method<method::attributes, query<attributes_object>>(),
+    reader_method<method::schema, query<schema_object>>(),
+    reader_method<method::version, query<version_object>>(),
+    reader_method<method::problems, problems>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
+constexpr auto type_doc = freeze_text<[] {
+    return text_signature(class_name, new_params, Passing::PositionalOrKeyword, false) +
+           "Reads QIR output records pushed to it in chunks.";
+}>();
+
 PyType_Slot slots[] = {
-    {Py_tp_doc, const_cast<char*>("Reader(keep=True, collect=False)\n--\n\n"
-                                  "Reads QIR output records pushed to it in chunks.")},
+    {Py_tp_doc, const_cast<char*>(type_doc.c_str())},
     {Py_tp_new, reinterpret_cast<void*>(&reader_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(&reader_dealloc)},
-    {Py_tp_methods, methods},
+    {Py_tp_methods, method_defs},
     {Py_mp_length, reinterpret_cast<void*>(&reader_length)},
     {0, nullptr},
 };

@@ -15,17 +15,36 @@ std::atomic<PyObject*> panic_type_slot{nullptr};
 std::once_flag panic_type_flag;
 
 constexpr const char* panic_doc =
-    "Raised when the native code of brevant._native fails.\n\n"
+    "Raised when the native code of brevant fails.\n\n"
     "It derives from BaseException, like SystemExit, so that it is not caught\n"
     "by `except Exception` and normally propagates all the way, ending the\n"
     "interpreter.";
 
-PyObject* panic_type() {
-    return once_per_process(panic_type_slot, panic_type_flag, [] {
-        return created(PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc,
-                                                 PyExc_BaseException, nullptr))
-            .release();
-    });
+// The class the attribute `PanicException` of `home` holds, if any.
+Ref registered_panic_type(PyObject* home) {
+    Ref found = Ref::steal(PyObject_GetAttrString(home, "PanicException"));
+    if (!found) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw_fetched();
+        PyErr_Clear();
+    }
+    return found;
+}
+
+// The class is one per process, yet every extension module links its own copy
+// of this runtime. So it lives where each finds it without importing another:
+// as the attribute `PanicException` of the module object
+// sys.modules["pyo3_runtime"], named after the class's __module__, which also
+// lets its instances pickle. The first module to need it creates both.
+PyObject* create_or_find_panic_type() {
+    PyObject* home = PyImport_AddModule("pyo3_runtime");  // borrowed; added when absent
+    if (!home) throw_fetched();
+    if (Ref found = registered_panic_type(home)) return found.release();
+    Ref type = created(
+        PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", panic_doc, PyExc_BaseException, nullptr));
+    // Creating it may have run Python code (a collection) that let another module register one first.
+    if (Ref found = registered_panic_type(home)) return found.release();
+    if (PyObject_SetAttrString(home, "PanicException", type.get()) < 0) throw_fetched();
+    return type.release();
 }
 
 // Python code the module called raised a PanicException: report it and carry
@@ -39,7 +58,7 @@ PyObject* panic_type() {
         if (const std::optional<std::string_view> utf8 = utf8_text(text.get())) message = *utf8;
     }
     PyErr_Clear();
-    std::fputs("--- PanicException from Python code, resumed by brevant._native ---\n"
+    std::fputs("--- PanicException from Python code, resumed by brevant ---\n"
                "Python stack trace below:\n", stderr);
     PyErr_Restore(type, value, traceback);
     PyErr_PrintEx(0);
@@ -59,12 +78,16 @@ std::string type_qualname(PyObject* object) {
 
 }  // namespace
 
+PyObject* panic_exception_type() {
+    return once_per_process(panic_type_slot, panic_type_flag, create_or_find_panic_type);
+}
+
 void throw_fetched() {
     if (!PyErr_Occurred()) {
         PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
         throw PythonError{};
     }
-    // Only this module creates PanicException, so before it exists none can be pending.
+    // Every module finds PanicException when it is imported, so before that none can be pending.
     if (PyObject* panic = panic_type_slot.load(std::memory_order_acquire); panic && PyErr_ExceptionMatches(panic))
         resume_panic();
     throw PythonError{};
@@ -86,9 +109,9 @@ void throw_object_creation_failed() {
 
 void raise_panic(std::string_view message) noexcept {
     try {
-        std::fprintf(stderr, "brevant._native: internal failure: %.*s\n", static_cast<int>(message.size()),
+        std::fprintf(stderr, "brevant: internal failure: %.*s\n", static_cast<int>(message.size()),
                      message.data());
-        PyObject* type = panic_type();
+        PyObject* type = panic_exception_type();
         Ref text = created(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
         PyErr_SetObject(type, text.get());
     } catch (const PythonError&) {

@@ -44,6 +44,11 @@ inline Ref created(PyObject* result) {
     return Ref::steal(result);
 }
 
+// The process-wide class of internal failures, pyo3_runtime.PanicException
+// (borrowed, lives until the process ends). Every module asks for it when it is
+// imported, so that it recognises one raised by another module.
+PyObject* panic_exception_type();
+
 // Sets PanicException(message) as the pending exception, after a report on stderr.
 void raise_panic(std::string_view message) noexcept;
 

@@ -5,18 +5,21 @@
 #include <span>
 #include <string_view>
 
-#include "python/runtime/method_table.hpp"
+#include "python/runtime/method_info.hpp"
 #include "python/runtime/python.hpp"
 
 namespace brevant::py {
 
 struct CallSignature {
+    std::string_view class_name;
     std::string_view function_name;
     std::span<const Param> params;
+    Passing passing = Passing::PositionalOrKeyword;
 };
 
 // Fills `slots` (one per parameter) with borrowed references, or throws the
-// binding TypeError. Takes no references and allocates nothing on success.
+// binding TypeError; a parameter with a default that was not passed stays
+// null. Takes no references and allocates nothing on success.
 void bind_fastcall(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                    PyObject** slots);
 void bind_tuple_dict(const CallSignature& signature, PyObject* args, PyObject* kwargs, PyObject** slots);

@@ -1,4 +1,4 @@
-#include "python/formatter/call_frame.hpp"
+#include "python/runtime/call_frame.hpp"
 
 #include <optional>
 #include <string>
@@ -13,7 +13,7 @@ namespace brevant::py {
 namespace {
 
 std::string display_name(const CallSignature& signature) {
-    std::string name(class_name);
+    std::string name(signature.class_name);
     name.push_back('.');
     name.append(signature.function_name);
     name.append("()");
@@ -44,7 +44,7 @@ std::string display_name(const CallSignature& signature) {
 [[noreturn]] void throw_missing(const CallSignature& signature, PyObject** slots) {
     std::vector<std::string_view> missing;
     for (std::size_t i = 0; i < signature.params.size(); ++i)
-        if (!slots[i]) missing.push_back(signature.params[i].name);
+        if (!slots[i] && signature.params[i].required()) missing.push_back(signature.params[i].name);
     std::string list;
     for (std::size_t i = 0; i < missing.size(); ++i) {
         if (i > 0) list += missing.size() == 2 ? " and " : (i + 1 == missing.size() ? ", and " : ", ");
@@ -62,6 +62,7 @@ void bind_keyword(const CallSignature& signature, PyObject* keyword, PyObject* v
         PyErr_Clear();
         throw_unknown_keyword(signature, keyword);
     }
+    if (signature.passing == Passing::PositionalOnly) throw_unknown_keyword(signature, keyword);
     for (std::size_t i = 0; i < signature.params.size(); ++i) {
         if (signature.params[i].name != *name) continue;
         if (slots[i]) throw_duplicate(signature, *name);
@@ -73,7 +74,7 @@ void bind_keyword(const CallSignature& signature, PyObject* keyword, PyObject* v
 
 void check_all_bound(const CallSignature& signature, PyObject** slots) {
     for (std::size_t i = 0; i < signature.params.size(); ++i)
-        if (!slots[i]) throw_missing(signature, slots);
+        if (!slots[i] && signature.params[i].required()) throw_missing(signature, slots);
 }
 
 // Adds the note to the pending exception, if the interpreter has notes (3.11+);

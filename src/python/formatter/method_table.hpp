@@ -5,25 +5,11 @@
 // this one table.
 
 #include <cstddef>
-#include <span>
 #include <string_view>
 
+#include "python/runtime/method_info.hpp"
+
 namespace brevant::py {
-
-// The declared annotations; documentation only, never checked.
-enum class Annotation { TypingAny, StrText, AttributesText, None, BuiltinsBool, BuiltinsStr };
-
-struct Param {
-    std::string_view name;
-    Annotation annotation;
-};
-
-struct MethodInfo {
-    std::string_view name;
-    std::span<const Param> params;
-    Annotation returns;
-    std::string_view doc;
-};
 
 namespace params {
 inline constexpr Param tag_val[] = {{"tag", Annotation::StrText}, {"val", Annotation::TypingAny}};
@@ -80,8 +66,6 @@ inline constexpr MethodInfo methods[method::count] = {
      "Given a list of results associated with an `n_qubits` job, return\n"
      "the results in QIR \"Labeled\" Output Schema format."},
 };
-
-inline constexpr std::size_t max_params = 4;
 
 inline constexpr std::string_view class_name = "QirLabeledFormatter";
 inline constexpr std::string_view class_doc = "Formatter for QIR Output Spec results.";
