@@ -1,9 +1,11 @@
 // The module brevant._columns: whole columns of values written as a labeled
-// document, beside the formatter rather than in its class.
+// document, beside the formatter rather than in its class, and labeled text
+// scanned straight into rows of bits.
 
 #include <limits>
 
 #include "labeled_formatter/columns.hpp"
+#include "python/columns/bit_scan_functions.hpp"
 #include "python/columns/column_sources.hpp"
 #include "python/formatter/attributes.hpp"
 #include "python/runtime/errors.hpp"
@@ -107,6 +109,11 @@ PyMethodDef functions[] = {
      METH_VARARGS | METH_KEYWORDS,
      "write_columns(write, columns, attributes=None, binary=False)\n--\n\n"
      "The document handed to write() in pieces of about 1 MiB."},
+    {"bit_scan", bit_scan, METH_VARARGS, "bit_scan(labels, reversed, /)\n--\n\nA quick scan of labeled text to bits."},
+    {"bit_scan_feed", bit_scan_feed, METH_VARARGS, "bit_scan_feed(scan, chunk, /)\n--\n\nFalse once the scan stopped."},
+    {"bit_scan_finish", bit_scan_finish, METH_O, "bit_scan_finish(scan, /)\n--\n\nFalse unless the text ended after a shot."},
+    {"bit_scan_take", bit_scan_take, METH_VARARGS, "bit_scan_take(scan, rows, /)\n--\n\n(bytes, rows, width) of ready rows."},
+    {"bit_scan_ready", bit_scan_ready, METH_O, "bit_scan_ready(scan, /)\n--\n\nRows ready."},
     {nullptr, nullptr, 0, nullptr},
 };
 
