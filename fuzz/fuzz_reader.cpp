@@ -1,7 +1,7 @@
 // libFuzzer target for the reading core: any bytes, read whole and read in
 // chunks cut where the input says, must give the same document and the same
-// departures; every kept shot's containers must close within it; bit strings
-// must cover every shot; labels and headers must be UTF-8. Small limits make
+// departures; every successful shot's containers must close within it; bit
+// strings must cover every shot; labels and headers must be UTF-8. Small limits make
 // the limit paths reachable.
 // Build and run: see fuzz/README.md.
 
@@ -20,7 +20,7 @@ namespace {
 
 using namespace brevant::reader;
 
-constexpr Limits small_limits{64, 8, 4, 32};
+constexpr Limits small_limits{64, 8, 4, 32, 8};
 
 [[noreturn]] void fail(const char* why) {
     std::fprintf(stderr, "reader invariant broken: %s\n", why);
@@ -54,7 +54,8 @@ bool same_entries(const Document& a, const Document& b) {
         if (std::memcmp(&a.entries[i], &b.entries[i], sizeof(Entry)) != 0) return false;
     for (std::size_t i = 0; i < a.shots.size(); ++i)
         if (a.shots[i].entry_count != b.shots[i].entry_count || a.shots[i].exit_code != b.shots[i].exit_code ||
-            a.shots[i].bit_count != b.shots[i].bit_count || a.shots[i].line != b.shots[i].line)
+            a.shots[i].bit_count != b.shots[i].bit_count || a.shots[i].line != b.shots[i].line ||
+            a.shots[i].same_labels_as_previous != b.shots[i].same_labels_as_previous)
             return false;
     return a.bits == b.bits && a.outcome_text == b.outcome_text && a.headers == b.headers &&
            a.attributes == b.attributes;
@@ -77,25 +78,27 @@ void check_document(const Document& doc) {
         if (!is_utf8(name) || !is_utf8(value)) fail("a header that is not UTF-8");
     for (const Shot& shot : doc.shots) {
         std::size_t at = shot.first_entry, end = shot.first_entry + shot.entry_count;
-        while (at < end)
+        while (at < end && shot.exit_code == 0)
             if (!walk(doc, at, end)) fail("a container runs past the end of its shot");
     }
     try {
-        Outcomes all = outcomes(doc, nullptr);
+        BitPicker picker;
+        Outcomes all = outcomes(doc, picker, {FailedShots::Count, ErrorMode::Raise});
         if (all.of_shot.size() != doc.shots.size()) fail("not one bit string per shot");
         std::uint64_t total = 0;
         for (std::uint64_t count : all.counts) total += count;
         if (total != doc.shots.size()) fail("counts do not add up to the shots");
-        char buffer[packed_bits_max];
+        std::string buffer, earlier;
         for (std::size_t s = 0; s < doc.shots.size(); ++s)
-            if (all.text(all.of_shot[s], buffer).size() != doc.shots[s].bit_count) fail("a bit string of the wrong length");
+            if (doc.shots[s].exit_code == 0 && all.text(all.of_shot[s], BitOrder::Record, buffer).size() != doc.shots[s].bit_count)
+                fail("a bit string of the wrong length");
         for (std::size_t i = 0; i < all.distinct.size(); ++i)
             for (std::size_t j = 0; j < i; ++j) {
-                std::string earlier(all.text(j, buffer));
-                if (earlier == all.text(i, buffer)) fail("one outcome counted apart twice");
+                earlier = all.text(j, BitOrder::Record, buffer);
+                if (earlier == all.text(i, BitOrder::Record, buffer)) fail("one outcome counted apart twice");
             }
-    } catch (const ParseError&) {
-        // A RESULT that is not a bit: allowed, and located.
+    } catch (const RequestError&) {
+        // Shots that record different labels: allowed, and named.
     }
 }
 
@@ -107,9 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view cuts(reinterpret_cast<const char*>(data) + 1, cut_bytes);
     std::string_view text(reinterpret_cast<const char*>(data) + 1 + cut_bytes, size - 1 - cut_bytes);
 
-    for (bool collect : {true, false}) {
-        Outcome whole{DocumentReader(collect, small_limits), std::nullopt};
-        Outcome chunked{DocumentReader(collect, small_limits), std::nullopt};
+    for (ErrorMode errors : {ErrorMode::Collect, ErrorMode::Raise}) {
+        bool collect = errors == ErrorMode::Collect;
+        Outcome whole{DocumentReader(errors, small_limits), std::nullopt};
+        Outcome chunked{DocumentReader(errors, small_limits), std::nullopt};
         read(whole, text, {});
         read(chunked, text, cuts.empty() ? std::string_view("\x01") : cuts);
         if (whole.error.has_value() != chunked.error.has_value()) fail("chunking changed whether reading failed");

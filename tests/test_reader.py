@@ -3,6 +3,7 @@ through the formatter as a property."""
 
 import gc
 import io
+import json
 import os
 import subprocess
 import sys
@@ -39,48 +40,70 @@ SPELLED = [float("nan")] * 3 + [float("inf"), float("-inf"), 1e300, 5e-324, -0.0
                                 1e302, 5e-324, -500.0, 2.5, float("inf"), -0.0, float("inf"),
                                 0.0]  # fmt: skip
 
-# (name, document, shots as (label, value) pairs, exit codes, schema, version, attributes)
+# A runner's containers, records reordered in the second shot, a failed third shot.
+RUNNER = HEAD + doc(
+    "START", "METADATA\tentry_point", "OUTPUT\tARRAY\t3\tghz", "OUTPUT\tRESULT\t0\ta", "OUTPUT\tRESULT\t0\tb",
+    "OUTPUT\tRESULT\t0\tc", "END\t0", "START", "OUTPUT\tARRAY\t3\tghz", "OUTPUT\tRESULT\t1\tc",
+    "OUTPUT\tRESULT\t0\ta", "OUTPUT\tRESULT\t1\tb", "END\t0", "START", "OUTPUT\tARRAY\t3\tghz",
+    "OUTPUT\tRESULT\t1\ta", "END\t5")  # fmt: skip
+BIG_INT = 123456789012345678901234567890
+
+# (name, document, shots as (label, value) pairs, values(), exit codes, schema, version, attributes)
 DIALECTS = [
     ("our own output", WORKED_EXAMPLE,
      [[("r0", 0), ("r1", 1), ("energy", -1.5), ("counts", [3, 4])],
-      [("r0", 1), ("r1", 1), ("ok", True), ("bits", [1, 0, 1])]], [0, 0], "labeled", "2.1",
+      [("r0", 1), ("r1", 1), ("ok", True), ("bits", [1, 0, 1])]],
+     [{"r0": 0, "r1": 1, "energy": -1.5, "counts": [3, 4]}, {"r0": 1, "r1": 1, "ok": True, "bits": [1, 0, 1]}],
+     [0, 0], "labeled", "2.1",
      {"entry_point": None, "qir_profiles": "base_profile", "required_num_qubits": "2",
       "required_num_results": "2"}),
+    ("runner containers, reordered, failed shot", RUNNER,
+     [[("ghz", 3), ("a", 0), ("b", 0), ("c", 0)], [("ghz", 3), ("c", 1), ("a", 0), ("b", 1)], [("ghz", 3), ("a", 1)]],
+     [{"ghz": [0, 0, 0]}, {"ghz": [1, 0, 1]}, {"ghz": [1]}], [0, 0, 5], "labeled", "2.1", {"entry_point": None}),
     ("labeled, nested containers", HEAD + doc(
         "START", "METADATA\tentry_point", "METADATA\toutput_labeling_schema\tlabeled",
         "OUTPUT\tARRAY\t2\t0_a", "OUTPUT\tTUPLE\t2\t1_a0t", "OUTPUT\tINT\t42\t2_a0t0i",
         "OUTPUT\tRESULT\t0\t3_a0t1r", "OUTPUT\tTUPLE\t2\t4_a1t", "OUTPUT\tINT\t33\t5_a1t0i",
         "OUTPUT\tRESULT\t1\t6_a1t1r", "OUTPUT\tARRAY\t0\tnone", "END\t0"),
-     [[("0_a", [[42, 0], [33, 1]]), ("none", [])]], [0], "labeled", "2.1",
+     [[("0_a", 2), ("1_a0t", 2), ("2_a0t0i", 42), ("3_a0t1r", 0), ("4_a1t", 2), ("5_a1t0i", 33), ("6_a1t1r", 1),
+       ("none", 0)]],
+     [{"0_a": [(42, 0), (33, 1)], "none": []}], [0], "labeled", "2.1",
      {"entry_point": None, "output_labeling_schema": "labeled"}),
+    ("elements labelled by index, out of order; an INT beyond 64 bits", doc(
+        "START", "OUTPUT\tTUPLE\t2\tt", f"OUTPUT\tINT\t{BIG_INT}\tt.1", "OUTPUT\tDOUBLE\t0.5\tt.0",
+        "OUTPUT\tARRAY\t2\ta", "OUTPUT\tRESULT\t1\ta[1]", "OUTPUT\tRESULT\t0\ta[0]", "END\t0"),
+     [[("t", 2), ("t.1", BIG_INT), ("t.0", 0.5), ("a", 2), ("a[1]", 1), ("a[0]", 0)]],
+     [{"t": (0.5, BIG_INT), "a": [0, 1]}], [0], "labeled", None, {}),
     ("ordered, three fields", doc(
         "HEADER\tschema_id\tordered", "HEADER\tschema_version\t2.0", "START",
         "OUTPUT\tARRAY\t2", "OUTPUT\tRESULT\t1", "OUTPUT\tRESULT\t0", "OUTPUT\tDOUBLE\t0.42",
         "OUTPUT\tRESULT_ARRAY\t1011", "END\t0", "START", "OUTPUT\tARRAY\t2", "OUTPUT\tRESULT\t0",
         "OUTPUT\tRESULT\t0", "OUTPUT\tDOUBLE\t0.25", "OUTPUT\tRESULT_ARRAY\t0100", "END\t0"),
-     [[(None, [1, 0]), (None, 0.42), (None, [1, 0, 1, 1])],
-      [(None, [0, 0]), (None, 0.25), (None, [0, 1, 0, 0])]], [0, 0], "ordered", "2.0", {}),
+     [[(None, 2), (None, 1), (None, 0), (None, 0.42), (None, [1, 0, 1, 1])],
+      [(None, 2), (None, 0), (None, 0), (None, 0.25), (None, [0, 1, 0, 0])]],
+     [[[1, 0], 0.42, [1, 0, 1, 1]], [[0, 0], 0.25, [0, 1, 0, 0]]], [0, 0], "ordered", "2.0", {}),
     ("version 1.0, schema_name, lower-case literals", doc(
         "HEADER\tschema_name\tordered", "HEADER\tschema_version\t1.0", "start",
         "output\tresult\t1", "Output\tBool\tTrue", "end\t0"),
-     [[(None, 1), (None, True)]], [0], "ordered", "1.0", {}),
+     [[(None, 1), (None, True)]], [[1, True]], [0], "ordered", "1.0", {}),
     ("no HEADER, METADATA in every shot", doc(
         "START", "METADATA\toutput_labeling_schema\tlabeled", "METADATA\tentry_point",
         "METADATA\trequired_num_qubits\t1", "OUTPUT\tRESULT\t1\tr", "END\t0",
         "START", "METADATA\trequired_num_qubits\t1", "METADATA\tentry_point",
         "METADATA\toutput_labeling_schema\tlabeled", "OUTPUT\tRESULT\t0\tr", "END\t0"),
-     [[("r", 1)], [("r", 0)]], [0, 0], "labeled", None,
+     [[("r", 1)], [("r", 0)]], [{"r": 1}, {"r": 0}], [0, 0], "labeled", None,
      {"output_labeling_schema": "labeled", "entry_point": None, "required_num_qubits": "1"}),
     ("doubles in every spelling, true/True, non-zero END", HEAD + doc(
         "START", *(f"OUTPUT\tDOUBLE\t{s}\td{i}" for i, s in enumerate(SPELLINGS)),
         "OUTPUT\tBOOL\ttrue\tb", "OUTPUT\tBOOL\tFalse\tc", "OUTPUT\tRESULT\tTrue\tr", "END\t3"),
      [[(f"d{i}", v) for i, v in enumerate(SPELLED)] + [("b", True), ("c", False), ("r", True)]],
+     [{**{f"d{i}": float(v) for i, v in enumerate(SPELLED)}, "b": True, "c": False, "r": 1}],
      [3], "labeled", "2.1", {}),
     ("CRLF, no final newline", doc(HEAD.rstrip("\n"), "START", META.rstrip("\n"),
                                    "OUTPUT\tINT\t-7\ti", "END\t0", end="\r\n")[:-2],
-     [[("i", -7)]], [0], "labeled", "2.1", {"entry_point": None, "qir_profiles": "base_profile"}),
+     [[("i", -7)]], [{"i": -7}], [0], "labeled", "2.1", {"entry_point": None, "qir_profiles": "base_profile"}),
     ("CR only, a TAB in a label", doc("START", "OUTPUT\tINT\t1\ta\tb", "END\t0", end="\r"),
-     [[("a\tb", 1)]], [0], "labeled", None, {}),
+     [[("a\tb", 1)]], [{"a\tb": 1}], [0], "labeled", None, {}),
 ]  # fmt: skip
 
 RAW = {"RESULT": "RESULT", "INT": "INT", "BOOL": "BOOL", "DOUBLE": "FLOAT",
@@ -93,14 +116,16 @@ def labels_and_values(shots):
 
 
 @pytest.mark.parametrize(
-    "text, shots, exit_codes, schema, version, attributes",
+    "text, shots, values, exit_codes, schema, version, attributes",
     [case[1:] for case in DIALECTS],
     ids=[case[0] for case in DIALECTS],
 )
-def test_dialect_documents_read(text, shots, exit_codes, schema, version, attributes):
+def test_dialect_documents_read(text, shots, values, exit_codes, schema, version, attributes):
     result = read_labeled(text)
     # repr tells nan from nan and -0.0 from 0.0, and 3 from 3.0.
     assert repr(labels_and_values(result.shots())) == repr(shots)
+    assert repr(result.values()) == repr(values)
+    assert repr(list(result)) == repr([result[i] for i in range(-len(result), 0)]) == repr(result.shots())
     assert (result.exit_codes, result.schema, result.version) == (exit_codes, schema, version)
     assert result.attributes == attributes
     assert len(result) == len(shots)
@@ -114,22 +139,22 @@ def test_counts_memory_and_columns_of_our_own_output():
     result = read_labeled(WORKED_EXAMPLE)
     first, second = result.shots()
     assert first[0][0] is second[0][0]  # one str per label, shared by every shot
-    assert result.memory() == ["01", "11101"]
-    assert result.counts() == {"01": 1, "11101": 1}
+    with pytest.raises(ValueError, match="at line 13 records other RESULT labels than the shot at line 3 .also 'bits'."):
+        result.memory()  # the second shot's RESULT_ARRAY
     assert result.counts(labels=["r1", "r0"]) == {"10": 1, "11": 1}
     assert result.memory(labels=["r1", "r0"]) == ["10", "11"]
     assert result.columns() == {
         "r0": [0, 1], "r1": [1, 1], "energy": [-1.5, None], "counts": [[3, 4], None],
         "ok": [None, True], "bits": [None, [1, 0, 1]],
     }  # fmt: skip
-    with pytest.raises(LabeledParseError, match="no RESULT labeled 'bits'"):
+    with pytest.raises(ValueError, match="^line 3: the shot started here has no RESULT labeled 'bits'$"):
         result.counts(labels=["bits"])
     with pytest.raises(ValueError, match="labels name 'r0' more than once"):
         result.counts(labels=["r0", "r1", "r0"])
     # Counted a chunk at a time, with shots split across chunks, the counts are the same.
     many = WORKED_EXAMPLE + WORKED_EXAMPLE.replace(HEAD, "") * 40_000
     assert len(many) > 2 * (1 << 20)
-    assert count_labeled(many) == read_labeled(many).counts() == {"01": 40_001, "11101": 40_001}
+    assert count_labeled(many, ["r0", "r1"]) == read_labeled(many).counts(["r0", "r1"]) == {"01": 40_001, "11": 40_001}
     assert count_labeled(many.encode(), ["r1", "r0"]) == {"10": 40_001, "11": 40_001}
     # Past 64 bits a shot's outcome is kept as text instead of packed.
     wide = read_labeled(doc("START", f"OUTPUT\tRESULT_ARRAY\t{'10' * 35}\tw", "OUTPUT\tRESULT\t1\tr", "END\t0") * 2)
@@ -137,15 +162,51 @@ def test_counts_memory_and_columns_of_our_own_output():
     assert wide.memory(labels=["r", "w"]) == ["1" + "10" * 35] * 2
 
 
+def test_counts_by_label_in_either_bit_order_without_failed_shots():
+    result = read_labeled(RUNNER)
+    assert result.memory() == ["000", "011", "1"] and result.counts() == {"000": 1, "011": 1}
+    assert result.memory(bit_order="reversed") == ["000", "110", "1"]
+    for order, flip in (("record", str), ("reversed", lambda bits: bits[::-1])):
+        for labels in (None, ["c", "a"]):
+            every = Counter(flip(bits) for bits in result.memory(labels))
+            assert result.counts(labels, bit_order=order, include_failed=True) == every
+            assert count_labeled(RUNNER, labels, bit_order=order, include_failed=True) == every
+            del every[flip(result.memory(labels)[2])]  # the failed shot's
+            assert result.counts(labels, bit_order=order) == count_labeled(RUNNER, labels, bit_order=order) == every
+    with pytest.raises(ValueError, match="^bit_order must be 'record' or 'reversed', not 'little'$"):
+        result.counts(bit_order="little")
+
+    differing = doc("START", "OUTPUT\tRESULT\t0\tr0", "END\t0", "START", "OUTPUT\tRESULT\t1\tr1", "END\t0")
+    message = ("the shot started at line 4 records other RESULT labels than the shot at line 1 (also 'r1'; not 'r0'):"
+               " pass labels= to choose the bits to count")  # fmt: skip
+    for count in (lambda: read_labeled(differing).counts(), lambda: count_labeled(differing, errors="collect")):
+        with pytest.raises(ValueError) as raised:
+            count()
+        assert str(raised.value) == message and not isinstance(raised.value, LabeledParseError)
+    collected = read_labeled(differing, errors="collect")
+    assert collected.counts(["r0"]) == {"0": 1} and collected.memory(["r0"]) == ["0"]
+    assert [str(p) for p in collected.problems] == ["line 4, column 1: the shot started here has no RESULT labeled 'r0'"]
+
+
 BIG = 16 << 20
 
 # Hostile and malformed logs: (document, line, column, message)
 BROKEN = [
-    (HEAD + "START\nOUTPUT\tARRAY\t4294967295\ta\n", 4, 14, "a container of 4294967295 elements"),
+    (HEAD + "START\nOUTPUT\tARRAY\t4294967295\ta\n", 4, 14,
+     "ARRAY of '4294967295' elements: a shot holds at most 67108864 records"),
+    ("START\nOUTPUT\tARRAY\t-1\ta\n", 2, 14, "ARRAY of '-1' elements: a count is not negative"),
+    ("START\nEND\t99999999999999999999\n", 2, 5,
+     "exit code '99999999999999999999' is beyond the 64-bit limit (-9223372036854775808 to 9223372036854775807)"),
+    ("START\nOUTPUT\tINT\t" + "9" * 4301 + "\ti\n", 2, 12, "INT value of 4301 digits: at most 4300 are read"),
+    ("START\nOUTPUT\tRESULT\t2\tr\nEND\t0\n", 2, 15, "RESULT value '2' is not a bit (0, 1, true or false)"),
+    ("HEADER\tschema_id\tordered_and_labeled\n", 1, 18, "unknown schema_id 'ordered_and_labeled' (labeled or ordered)"),
+    (HEAD + "HEADER\tschema_id\tordered\n", 3, 18, "HEADER 'schema_id' again with 'ordered': the first, 'labeled', holds"),
+    ("START\tnow\nEND\t0\n", 1, 7, "START with a field: 'now'"),
+    ("START\nEND\t0\tdone\n", 2, 7, "END with a second field: 'done'"),
     ("START\nOUTPUT\tTUPLE\t3\ta\nOUTPUT\tRESULT\t0\tb\nEND\t0\n", 4, 1,
      "TUPLE at line 2 misses elements: the shot ends first"),
-    ("START\nOUTPUT\tARRAY\t99999999999999999999\ta\n", 2, 14,
-     "ARRAY value '99999999999999999999' is not a number or a bool"),
+    ("START\nOUTPUT\tTUPLE\t99999999999999999999\ta\n", 2, 14,
+     "TUPLE of '99999999999999999999' elements: a shot holds at most 67108864 records"),
     ("START\nOUTPUT\tRESULT_ARRAY\t102\tb\nEND\t0\n", 2, 21, "RESULT_ARRAY value '102' is not a string of bits"),
     ("START\nOUTPUT\tINT\t1.5x\ti\nEND\t0\n", 2, 12, "INT value '1.5x' is not a number or a bool"),
     ("START\nOUTPUT\tCOMPLEX\t1\tc\nEND\t0\n", 2, 8, "unknown output type 'COMPLEX'"),
@@ -161,7 +222,7 @@ BROKEN = [
     ("START\n" + "OUTPUT\tARRAY\t1\t\n" * 300 + "OUTPUT\tINT\t1\t\nEND\t0\n", 258, 14,
      "containers nested more than 256 deep"),
     ("START\n" + "".join(f"OUTPUT\tRESULT\t0\t{i}\n" for i in range((1 << 20) + 1)), (1 << 20) + 2, 17,
-     f"more than {1 << 20} distinct labels"),
+     f"more than {1 << 20} distinct labels in one shot"),
 ]  # fmt: skip
 
 
@@ -191,15 +252,20 @@ def test_labels_are_taken_exactly_when_they_are_utf8(tag):
         assert read_labeled(text).shots() == expected
 
 
-@pytest.mark.parametrize("kind", ["str", "bytes", "bytearray", "path", "binary file", "text file", "BOM"])
+@pytest.mark.parametrize("kind", ["str", "bytes", "bytearray", "memoryview", "path", "binary file", "text file", "BOM"])
 def test_every_kind_of_source_reads_alike(kind, tmp_path):
     path = tmp_path / "doc.txt"
     path.write_bytes((b"\xef\xbb\xbf" if kind == "BOM" else b"") + WORKED_EXAMPLE.encode())
     sources = {"str": lambda: WORKED_EXAMPLE, "bytes": path.read_bytes, "BOM": path.read_bytes,
                "bytearray": lambda: bytearray(path.read_bytes()), "path": lambda: path,
+               "memoryview": lambda: memoryview(path.read_bytes()),
                "binary file": lambda: open(path, "rb"), "text file": lambda: open(path)}  # fmt: skip
     expected = read_labeled(WORKED_EXAMPLE).shots()
     assert read_labeled(sources[kind]()).shots() == list(iter_shots(sources[kind]())) == expected
+    if kind in ("str", "bytes", "bytearray", "memoryview"):
+        with LabeledReader() as reader:
+            assert reader.feed(sources[kind]()) == expected
+        assert reader.result is not None and reader.result.attributes["required_num_qubits"] == "2"
 
 
 def test_wrong_sources_and_modes_fail_at_the_call():
@@ -209,6 +275,8 @@ def test_wrong_sources_and_modes_fail_at_the_call():
         iter_shots("", errors="ignore")
     with pytest.raises(TypeError, match="'int' object is not an instance of 'str or bytes'"):
         LabeledReader().feed(3)
+    with pytest.raises(LabeledParseError, match="a str is the document itself: to read a file, pass a pathlib.Path"):
+        read_labeled("examples/measurements.txt")
 
 
 def test_collecting_keeps_every_complete_shot():
@@ -230,22 +298,60 @@ def test_collecting_keeps_every_complete_shot():
 
 
 # Result sets the formatter writes, with labels free of TAB, CR and LF.
-tags = st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\t\r\n"), max_size=4)
-scalars = st.one_of(st.booleans(), st.integers(-(2**63), 2**63 - 1), st.floats(), st.sampled_from([0, 1]))
-# A non-negative int in an ARRAY or TUPLE record reads as an element count.
-container_values = st.one_of(
-    st.lists(scalars, max_size=3), scalars.filter(lambda v: not (type(v) is int and v >= 0))
+# Few labels, so that shots often share them, and any text.
+tags = st.sampled_from(["a", "b", "c"]) | st.text(
+    st.characters(blacklist_categories=("Cs",), blacklist_characters="\t\r\n"), max_size=4
 )
+scalars = st.one_of(st.booleans(), st.integers(-(2**63), 2**63 - 1), st.floats(), st.sampled_from([0, 1]))
+# An int in an ARRAY or TUPLE record reads as an element count.
+container_values = st.one_of(st.lists(scalars, max_size=3), st.booleans(), st.floats())
 bits = st.sampled_from([0, 1, True, False])
 entry_values = {
     "RESULT": bits, "INT": scalars, "UINT": scalars, "BOOL": scalars, "FLOAT": scalars,
     "RESULT_ARRAY": st.lists(bits, max_size=4), "QIRARRAY": container_values,
     "QIRTUPLE": container_values, "NOTATYPE": scalars,
 }  # fmt: skip
-entries = st.sampled_from(sorted(entry_values)).flatmap(
-    lambda raw: st.tuples(tags.map(lambda tag: f"USER:{raw}:{tag}"), entry_values[raw])
+
+
+def entries_of(raw_types):
+    return st.sampled_from(raw_types).flatmap(
+        lambda raw: st.tuples(tags.map(lambda tag: f"USER:{raw}:{tag}"), entry_values[raw])
+    )
+
+
+# Runner-style containers: a count, then that many elements (which the formatter
+# must write: no unknown types), containers among them.
+groups = st.recursive(
+    entries_of(sorted(set(entry_values) - {"NOTATYPE"})).map(lambda entry: [entry]),
+    lambda inner: st.tuples(st.sampled_from(["QIRARRAY", "QIRTUPLE"]), tags, st.lists(inner, max_size=3)).map(
+        lambda c: [(f"USER:{c[0]}:{c[1]}", len(c[2]))] + [entry for group in c[2] for entry in group]
+    ),
+    max_leaves=6,
 )
-result_sets = st.lists(st.lists(entries, max_size=5), max_size=4)
+grouped_result_sets = st.lists(st.lists(groups | entries_of(["NOTATYPE"]).map(lambda e: [e]), max_size=4), max_size=4)
+
+
+def flat(groups):
+    return [entry for group in groups for entry in group]
+
+
+def model_memory(shots, exit_codes):
+    """Bit strings by the rules of brevant.reader's documentation, or the ValueError."""
+    order, memory = None, []
+    for shot, code in zip(shots, exit_codes):
+        bits = [(key.split(":", 2)[2], "".join(str(int(b)) for b in (v if isinstance(v, list) else [v])))
+                for key, v in shot if key.startswith(("USER:RESULT:", "USER:RESULT_ARRAY:"))]  # fmt: skip
+        labels = [label for label, _ in bits]
+        if "" in labels or len(set(labels)) < len(labels) or (order is None and code):
+            memory.append("".join(b for _, b in bits))
+            continue
+        order = labels if order is None else order
+        if code == 0 and set(labels) != set(order):
+            return ValueError
+        found = dict(bits)
+        memory.append("".join(found[label] for label in order if label in found)
+                      + "".join(b for label, b in bits if label not in order))  # fmt: skip
+    return memory
 attribute_sets = st.dictionaries(
     st.sampled_from(["qir_profiles", "required_num_qubits", "other"]),
     st.text(st.characters(blacklist_categories=("Cs",), blacklist_characters="\r\n"), max_size=3),
@@ -253,10 +359,10 @@ attribute_sets = st.dictionaries(
 
 
 @settings(max_examples=300, deadline=None)
-@given(results=result_sets, attributes=attribute_sets, data=st.data())
-def test_round_trip_through_the_formatter(results, attributes, data):
+@given(grouped=grouped_result_sets, attributes=attribute_sets, data=st.data())
+def test_round_trip_through_the_formatter(grouped, attributes, data):
     formatter = QirLabeledFormatter()
-    text = formatter.qir_labeled_output(results, attributes)
+    text = formatter.qir_labeled_output([flat(shot) for shot in grouped], attributes)
     result = read_labeled(text)
     shots = result.shots()
     assert formatter.qir_labeled_output(shots, result.attributes) == text
@@ -267,24 +373,40 @@ def test_round_trip_through_the_formatter(results, attributes, data):
     for start, stop in zip([0, *cuts], [*cuts, len(encoded)]):
         pushed += reader.feed(encoded[start:stop])
     # repr, since nan != nan
-    assert repr(pushed) == repr(shots) == repr(reader.close().shots())
+    assert repr(pushed) == repr(shots) and reader.close().shots() == []
     assert repr(list(iter_shots(io.BytesIO(encoded)))) == repr(shots)
 
-    memory = ["".join(str(int(b)) for key, v in shot if key.startswith(("USER:RESULT:", "USER:RESULT_ARRAY:"))
-                      for b in (v if isinstance(v, list) else [v])) for shot in shots]  # fmt: skip
-    assert result.memory() == memory and result.counts() == Counter(memory)
+    # The same shots with their records (containers whole) in another order, some failed.
+    exit_codes = data.draw(st.lists(st.sampled_from([0, 0, 3]), min_size=len(shots), max_size=len(shots)))
+    body = ""
+    for shot, code in zip(grouped, exit_codes):
+        records = io.StringIO()
+        formatter.emit_values_in_shot(records, flat(data.draw(st.permutations(shot))))
+        body += f"START\n{records.getvalue()}END\t{code}\n"
+    reordered = read_labeled(body)
+    assert reordered.exit_codes == exit_codes
+    memory = model_memory(reordered.shots(), exit_codes)
+    if memory is ValueError:
+        with pytest.raises(ValueError, match="pass labels= to choose the bits to count"):
+            reordered.memory()
+        return
+    assert reordered.memory() == memory and reordered.memory(bit_order="reversed") == [m[::-1] for m in memory]
+    counted = Counter(m for m, code in zip(memory, exit_codes) if code == 0)
+    assert reordered.counts() == count_labeled(body) == counted
 
 
 def test_reading_leaves_no_memory_behind():
     def read_every_way():
         result = read_labeled(WORKED_EXAMPLE, errors="collect")
-        result.shots(), result.counts(), result.memory(["r0"]), result.columns(), result.problems
+        result.shots(), result.counts(["r0"]), result.memory(["r0"]), result.columns(), result.problems, result.values()
+        read_labeled(RUNNER).counts(bit_order="reversed", include_failed=True), count_labeled(RUNNER)
         list(iter_shots(WORKED_EXAMPLE.encode()))
         reader = LabeledReader()
         reader.feed(WORKED_EXAMPLE[:50]), reader.feed(WORKED_EXAMPLE[50:]), reader.close()
         read_labeled("START\nbogus\n", errors="collect").problems
-        for failing in (lambda: read_labeled("START\nbogus\n"), lambda: result.counts(["bits"])):
-            with pytest.raises(LabeledParseError):
+        strict = read_labeled(WORKED_EXAMPLE)
+        for failing in (lambda: read_labeled("START\nbogus\n"), lambda: strict.counts(["bits"]), result.counts):
+            with pytest.raises(ValueError):
                 failing()
 
     for _ in range(100):
@@ -295,6 +417,38 @@ def test_reading_leaves_no_memory_behind():
         read_every_way()
     gc.collect()
     assert sys.getallocatedblocks() - before < 100
+
+
+NON_FINITE = QirLabeledFormatter().qir_labeled_output(
+    [[("USER:FLOAT:d", float("nan")), ("USER:FLOAT:e", float("-inf")), ("USER:QIRARRAY:l", [float("inf"), 1.5]),
+      ("USER:RESULT:r", 1)]], {})  # fmt: skip
+
+
+def refuse_constant(name):
+    raise ValueError(f"{name} is not standard JSON")
+
+
+# (document, --labels, whether the converter writes it back byte for byte)
+@pytest.mark.parametrize(
+    "text, labels, same_text",
+    [(WORKED_EXAMPLE, ["--labels", "r1,r0"], False), (RUNNER.rsplit("START", 1)[0], [], False),
+     (DIALECTS[4][1], [], False), (NON_FINITE, [], True)],
+    ids=["our own output", "runner containers", "ordered", "non-finite doubles"],
+)  # fmt: skip
+def test_the_json_lines_pipe_is_standard_json_and_keeps_the_counts(text, labels, same_text, tmp_path):
+    path = tmp_path / "doc.txt"
+    path.write_text(text)
+
+    def tool(name, *args, stdin=None):
+        command = [Path(sys.executable).with_name(name), *args]
+        return subprocess.run(command, input=stdin, capture_output=True, check=True, timeout=60).stdout
+
+    lines = tool("brevant-read", path)
+    assert [json.loads(line, parse_constant=refuse_constant) for line in lines.splitlines()]
+    rewritten = tool("brevant-labeled", "--jsonl", stdin=lines)
+    assert rewritten == text.encode() or not same_text
+    assert tool("brevant-read", "--counts", *labels, stdin=rewritten) == tool("brevant-read", "--counts", *labels, path)
+    assert tool("brevant-read", stdin=rewritten) == lines
 
 
 def test_stub_agrees_with_the_runtime(tmp_path):

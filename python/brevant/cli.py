@@ -35,6 +35,9 @@ JSONL_SUFFIXES = (".jsonl", ".ndjson")
 ATTRIBUTES_READ = ("qir_profiles", "required_num_qubits", "required_num_results")
 # JSON text holds a line end only as an escape: text without one needs no closer look.
 ESCAPED_LINE_END = re.compile(rb"\\[nr]|\\u000[adAD]")
+# JSON has no NaN or infinity: brevant-read writes such a double as one of these strings.
+NON_FINITE = {"nan": float("nan"), "inf": float("inf"), "-inf": float("-inf")}
+NON_FINITE_TEXT = re.compile(rb'"(?:nan|-?inf)"')
 ALL_SKIPPED_HINT = (
     "every value was skipped: a value must be a number, a boolean or a flat list of them"
     " (numpy values: convert with .tolist() or int(x) before writing them out)"
@@ -246,6 +249,18 @@ def refuse_line_ends(shot: list[Any], where: str) -> None:
             raise InputError(f"{where}: tag {tag[0]!r} holds a line end, which would start a record of its own{RAW_HINT}")
 
 
+def read_non_finite(shot: list[Any]) -> None:
+    """Turns the strings that stand for non-finite doubles back into doubles (a str value is
+    otherwise malformed), as values and as items of list values."""
+    for entry in shot:
+        if isinstance(entry, list) and len(entry) == 2:
+            value = entry[1]
+            if isinstance(value, str):
+                entry[1] = NON_FINITE.get(value, value)
+            elif isinstance(value, list):
+                entry[1] = [NON_FINITE.get(item, item) if isinstance(item, str) else item for item in value]
+
+
 def refuse_line_ends_in(attributes: dict[str, str | None], where: str) -> None:
     for key, value in attributes.items():
         if value is not None and breaks_line(value):
@@ -320,6 +335,8 @@ def convert_lines(
         check_shot(shot, where, jsonl=True)
         if not raw_tags and ESCAPED_LINE_END.search(line):
             refuse_line_ends(shot, where)
+        if NON_FINITE_TEXT.search(line):
+            read_non_finite(shot)
         skipped = counter.count
         try:
             if first:

@@ -4,8 +4,9 @@ from __future__ import annotations
 
 import argparse
 import json
+import math
 import sys
-from typing import TextIO
+from typing import Any, TextIO
 
 from brevant import __version__
 from brevant._cli_io import (
@@ -20,7 +21,7 @@ from brevant._cli_io import (
     require_input,
     run,
 )
-from brevant.reader import LabeledParseError, count_labeled, iter_shots, read_labeled
+from brevant.reader import ErrorMode, LabeledParseError, count_stream, iter_shots, read_labeled
 
 PROG = "brevant-read"
 
@@ -34,13 +35,19 @@ output:
              ["USER:RESULT:r0", 1]: brevant-labeled's own input, so that
              `{PROG} out.txt | brevant-labeled --jsonl` writes the shots
              back (the METADATA block is not carried over: give it with -a).
+             A container is its count, ["USER:QIRARRAY:ghz", 3], followed by
+             its elements. Standard JSON: a double that is not finite is the
+             string "nan", "inf" or "-inf", which brevant-labeled reads back.
              Read one shot at a time: memory stays flat however large the input.
   --counts   a JSON object from bit string to number of shots
   --memory   one bit string per line, a line per shot
 
-A bit string holds a shot's RESULT values and RESULT_ARRAY bits in record
-order, the first record leftmost; --labels keeps those records only, in the
-order given.
+A bit string holds a shot's RESULT values and RESULT_ARRAY bits, each result
+at the place of its label's first appearance in the document (in a document
+without labels, at its record's place); the first result is leftmost, or
+rightmost with --bit-order reversed (Qiskit's order). --labels takes those
+labels only, in the order given. --counts leaves out shots that failed (END
+not 0) unless --include-failed, and says on stderr how many it left out.
 
 {exit_status_help(SUCCESS)}
 An unreadable input is reported as FILE:LINE:COLUMN: message.
@@ -68,36 +75,74 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         help="with --counts or --memory: the bits to take, in this order",
     )
     parser.add_argument(
+        "--bit-order", choices=["record", "reversed"],
+        help="with --counts or --memory: the first result leftmost (record, the default) or rightmost",
+    )
+    parser.add_argument(
+        "--include-failed", action="store_true", help="with --counts: count the shots whose END code is not 0"
+    )
+    parser.add_argument(
         "--errors", choices=["raise", "collect"], default="raise",
         help="'collect' leaves out the shots that cannot be read instead of stopping (default: %(default)s)",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
-    if args.labels is not None and not (args.counts or args.memory):
-        parser.error("--labels needs --counts or --memory")
+    for option, given in (("--labels", args.labels is not None), ("--bit-order", args.bit_order is not None)):
+        if given and not (args.counts or args.memory):
+            parser.error(f"{option} needs --counts or --memory")
+    if args.include_failed and not args.counts:
+        parser.error("--include-failed needs --counts")
+    args.bit_order = args.bit_order or "record"
     if args.labels is not None and len(set(args.labels)) != len(args.labels):
         parser.error("--labels names a label more than once")
     require_input(parser, args)
     return args
 
 
-def write_shots(source: NamedInput, errors: str, out: TextIO) -> None:
+def write_shots(source: NamedInput, errors: ErrorMode, out: TextIO) -> None:
     for shot in iter_shots(source, errors=errors):
-        out.write(json.dumps(shot) + "\n")
+        try:
+            out.write(json.dumps(shot, allow_nan=False) + "\n")
+        except ValueError:  # a double that is not finite
+            out.write(json.dumps([(key, finite(value)) for key, value in shot], allow_nan=False) + "\n")
+
+
+def finite(value: Any) -> Any:
+    """A value as standard JSON holds it: a non-finite double as the text the formatter writes for it."""
+    if isinstance(value, list):
+        return [finite(item) for item in value]
+    if isinstance(value, float) and not math.isfinite(value):
+        return "nan" if math.isnan(value) else "inf" if value > 0 else "-inf"
+    return value
 
 
 def write_bits(source: NamedInput, args: argparse.Namespace, out: TextIO) -> None:
-    if args.counts and args.errors == "raise":
-        # Counted a chunk at a time: memory stays flat however large the file.
-        out.write(json.dumps(count_labeled(source, args.labels), sort_keys=True) + "\n")
-        return
-    result = read_labeled(source, errors=args.errors)
-    for problem in result.problems:
-        print(f"{PROG}: warning: {located(source.name, problem)}", file=sys.stderr)
+    try:
+        if args.counts:
+            # Counted a chunk at a time: memory stays flat however large the file.
+            counts, failed, problems = count_stream(
+                source, args.labels, errors=args.errors, bit_order=args.bit_order, include_failed=args.include_failed
+            )
+        else:
+            result = read_labeled(source, errors=args.errors)
+            memory, problems = result.memory(args.labels, bit_order=args.bit_order), result.problems
+    except LabeledParseError:
+        raise
+    except ValueError as exc:  # shots that record different labels, or lack a chosen one
+        raise InputError(f"{source.name}: {exc}") from None
+    warn(source.name, problems)
     if args.counts:
-        out.write(json.dumps(result.counts(args.labels), sort_keys=True) + "\n")
+        if failed:
+            print(f"{PROG}: left out {failed} failed shot{'s' * (failed != 1)} (END not 0;"
+                  " --include-failed counts them)", file=sys.stderr)  # fmt: skip
+        out.write(json.dumps(counts, sort_keys=True) + "\n")
     else:
-        out.writelines(bits + "\n" for bits in result.memory(args.labels))
+        out.writelines(bits + "\n" for bits in memory)
+
+
+def warn(name: str, problems: list[LabeledParseError]) -> None:
+    for problem in problems:
+        print(f"{PROG}: warning: {located(name, problem)}", file=sys.stderr)
 
 
 def located(name: str, error: LabeledParseError) -> str:

@@ -3,15 +3,12 @@
 #include "labeled_reader/record.hpp"
 
 namespace brevant::reader {
-namespace {
 
 std::optional<std::string_view> known_schema(std::string_view text) noexcept {
     if (equal_ignoring_case(text, "LABELED")) return "labeled";
     if (equal_ignoring_case(text, "ORDERED")) return "ordered";
     return std::nullopt;
 }
-
-}  // namespace
 
 std::string_view document_schema(const Document& doc) noexcept {
     for (const auto& [name, value] : doc.headers)

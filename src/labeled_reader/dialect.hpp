@@ -10,6 +10,9 @@
 
 namespace brevant::reader {
 
+// "labeled" or "ordered" for a schema name in either letter case.
+std::optional<std::string_view> known_schema(std::string_view text) noexcept;
+
 std::string_view document_schema(const Document& doc) noexcept;  // "labeled" or "ordered"
 std::optional<std::string_view> document_version(const Document& doc) noexcept;
 

@@ -1,12 +1,15 @@
 #pragma once
-// What a read document holds: interned labels, every shot's entries as flat
-// records in document order, and the shot framing around them. Python
-// objects are made from this only when asked for, in bulk.
+// What a read document holds: interned labels, every shot's OUTPUT records as
+// flat entries in document order (a container is an entry holding its element
+// count, followed by its elements), and the shot framing around them. Python
+// objects are made from this only when asked for, in bulk, through ShotCursor.
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -42,6 +45,11 @@ inline std::optional<bool> as_bit(const Scalar& s) noexcept {
     return std::nullopt;
 }
 
+// An INT beyond 64 bits: its decimal text, handed to Python as it is written.
+struct BigInt {
+    std::string_view text;
+};
+
 // A label is a QIR type and a tag; records of the ordered schema have none.
 struct Column {
     QirType type;
@@ -56,10 +64,12 @@ enum class EntryKind : std::uint8_t {
     List,       // a "[a, b]" value: `size` scalars from `offset` in Document::list_items
     Bits,       // a RESULT_ARRAY: `size` '0'/'1' chars from `offset` in Document::bits
     Container,  // an ARRAY or TUPLE count: its `size` elements are the entries that follow
+    BigInt,     // an integer beyond 64 bits: `size` chars of text from `offset` in Document::bits
 };
 
 // One record. Kept to 16 bytes: a document holds one per OUTPUT record, and
-// writing them out is most of what reading costs.
+// writing them out is most of what reading costs. Only the reader and
+// ShotCursor know this layout.
 struct Entry {
     std::uint32_t column : 24;
     std::uint32_t kind_bits : 8;
@@ -110,8 +120,10 @@ struct Shot {
     std::uint64_t packed;
     std::uint64_t bit_count;
     std::size_t bits_offset;
-    // The line of a RESULT value that is not a bit, 0 when all are bits.
-    std::uint64_t non_bit_line;
+    // Its records carry the labels of the previous completed shot's records,
+    // in the same order: whatever was decided from the labels of that shot
+    // holds for this one.
+    bool same_labels_as_previous;
 };
 
 inline constexpr std::uint64_t packed_bits_max = 64;
@@ -120,15 +132,68 @@ struct Document {
     std::vector<Column> columns;
     std::vector<Entry, HugePageAllocator<Entry>> entries;
     std::vector<Scalar> list_items;
-    std::string bits;
+    std::string bits;  // RESULT_ARRAY bits and the digits of big integers
     std::string outcome_text;
     std::vector<Shot> shots;
+    // Changes whenever `columns` is renumbered (a streaming reader forgets the
+    // labels of shots it handed out), so that caches keyed by column can tell.
+    std::uint64_t columns_epoch = 0;
 
     std::vector<std::pair<std::string, std::string>> headers;
     std::vector<std::pair<std::string, std::optional<std::string>>> attributes;
     std::optional<std::string> labeling_schema;  // from a METADATA record
     bool saw_tagged_output = false;
     bool saw_untagged_output = false;
+};
+
+// One OUTPUT record of a read shot, as ShotCursor presents it.
+struct OutputEntry {
+    enum class Kind : std::uint8_t { Scalar, BigInt, List, Bits, Container };
+    Kind kind;
+    std::uint32_t column;              // into Document::columns
+    Scalar scalar;                     // Kind::Scalar
+    std::string_view text;             // Kind::Bits ('0'/'1' chars), Kind::BigInt (decimal digits)
+    std::span<const Scalar> items;     // Kind::List
+    std::uint32_t count;               // Kind::Container: its elements are the next `count` entries
+};
+
+// Walks one shot's records in order.
+class ShotCursor {
+public:
+    ShotCursor(const Document& doc, const Shot& shot) noexcept
+        : doc_(doc), at_(doc.entries.data() + shot.first_entry), end_(at_ + shot.entry_count) {}
+
+    bool done() const noexcept { return at_ == end_; }
+    std::size_t remaining() const noexcept { return static_cast<std::size_t>(end_ - at_); }
+
+    OutputEntry next() noexcept {
+        const Entry& e = *at_++;
+        OutputEntry out{OutputEntry::Kind::Scalar, e.column, {}, {}, {}, 0};
+        switch (e.kind()) {
+            case EntryKind::Bool:
+            case EntryKind::Int:
+            case EntryKind::Float: out.scalar = e.scalar(); break;
+            case EntryKind::List:
+                out.kind = OutputEntry::Kind::List;
+                out.items = std::span<const Scalar>(doc_.list_items.data() + e.offset, e.size);
+                break;
+            case EntryKind::Bits:
+            case EntryKind::BigInt:
+                out.kind = e.kind() == EntryKind::Bits ? OutputEntry::Kind::Bits : OutputEntry::Kind::BigInt;
+                out.text = std::string_view(doc_.bits.data() + e.offset, e.size);
+                break;
+            case EntryKind::Container:
+                out.kind = OutputEntry::Kind::Container;
+                out.count = e.size;
+                break;
+        }
+        return out;
+    }
+
+private:
+    const Document& doc_;
+    const Entry* at_;
+    const Entry* end_;
 };
 
 }  // namespace brevant::reader

@@ -6,37 +6,14 @@
 #include <string>
 #include <utility>
 
+#include "labeled_reader/dialect.hpp"
 #include "labeled_reader/utf8.hpp"
 #include "labeled_reader/value_parse.hpp"
 
 namespace brevant::reader {
 namespace {
 
-constexpr std::size_t max_problems = 1000;
-constexpr std::size_t quoted_max = 40;
 constexpr std::size_t reserve_step_max = std::size_t{1} << 20;  // entries
-
-// A field as an error message shows it: short, and with control and
-// non-ASCII bytes escaped, so the message stays one printable line.
-std::string quoted(std::string_view text) {
-    static constexpr char hex[] = "0123456789abcdef";
-    std::string out = "'";
-    for (std::size_t i = 0; i < text.size() && i < quoted_max; ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20 || c >= 0x7f || c == '\\' || c == '\'') {
-            out += "\\x";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    if (text.size() > quoted_max) out += "...";
-    out += "'";
-    return out;
-}
 
 std::string_view rest_from(std::string_view line, const Field& field) {
     return line.substr(field.column - 1);
@@ -44,8 +21,8 @@ std::string_view rest_from(std::string_view line, const Field& field) {
 
 }  // namespace
 
-DocumentReader::DocumentReader(bool collect, Limits limits)
-    : collect_(collect), limits_(limits), splitter_(limits.max_line_bytes) {}
+DocumentReader::DocumentReader(ErrorMode errors, Limits limits)
+    : errors_(errors), limits_(limits), splitter_(limits.max_line_bytes) {}
 
 void DocumentReader::feed(std::string_view chunk) {
     if (state_ == State::Failed) throw *failure_;
@@ -94,7 +71,7 @@ void DocumentReader::overlong(std::uint64_t number) {
 }
 
 void DocumentReader::report(const ParseError& error) {
-    if (!collect_) {
+    if (errors_ == ErrorMode::Raise) {
         state_ = State::Failed;
         failure_ = error;
         throw error;
@@ -129,7 +106,7 @@ void DocumentReader::record(std::string_view text) {
     if (state_ == State::Skipping) {
         if (kind == RecordKind::Start) {
             state_ = State::Between;
-            start();
+            start(r);
         } else if (kind == RecordKind::End) {
             state_ = State::Between;
         }
@@ -138,20 +115,32 @@ void DocumentReader::record(std::string_view text) {
     if (!kind) fail(1, "unknown record kind " + quoted(r.kind.text));
     switch (*kind) {
         case RecordKind::Output: return output(r);
-        case RecordKind::Start: return start();
+        case RecordKind::Start: return start(r);
         case RecordKind::End: return end(r);
         case RecordKind::Metadata: return metadata(r, text);
         case RecordKind::Header: return header(r, text);
     }
 }
 
+// A header written twice keeps its first value everywhere; a second value
+// that differs is a departure, and so is a schema that is neither of the two.
 void DocumentReader::header(const Record& r, std::string_view text) {
     if (state_ == State::InShot) fail(1, "HEADER inside the shot started at line " + std::to_string(shot_.line));
     if (r.field_count == 0) fail(r.kind.text.size() + 1, "HEADER without a name");
+    std::string_view name = r.fields[0].text;
     std::string_view value = r.field_count > 1 ? rest_from(text, r.fields[1]) : std::string_view();
+    std::size_t value_column = r.field_count > 1 ? r.fields[1].column : text.size() + 1;
     require_text(r.fields[0]);
     if (r.field_count > 1) require_text({value, r.fields[1].column});
-    doc_.headers.emplace_back(std::string(r.fields[0].text), std::string(value));
+    for (const auto& [known, first] : doc_.headers)
+        if (known == name) {
+            if (first == value) return;
+            fail(value_column, "HEADER " + quoted(name) + " again with " + quoted(value) + ": the first, " +
+                                   quoted(first) + ", holds");
+        }
+    doc_.headers.emplace_back(std::string(name), std::string(value));
+    if ((name == "schema_id" || name == "schema_name") && !known_schema(value))
+        fail(value_column, "unknown " + std::string(name) + " " + quoted(value) + " (labeled or ordered)");
 }
 
 void DocumentReader::metadata(const Record& r, std::string_view text) {
@@ -167,7 +156,7 @@ void DocumentReader::metadata(const Record& r, std::string_view text) {
     if (!attributes_done_) doc_.attributes.emplace_back(std::string(key), std::move(value));
 }
 
-void DocumentReader::start() {
+void DocumentReader::start(const Record& r) {
     if (state_ == State::InShot) {
         report(ParseError{line_, 1, "START inside the shot started at line " + std::to_string(shot_.line)});
         drop_shot();
@@ -178,7 +167,10 @@ void DocumentReader::start() {
     shot_.bits_offset = doc_.outcome_text.size();
     shot_list_items_ = doc_.list_items.size();
     shot_bits_ = doc_.bits.size();
+    shot_label_seen_.clear();
+    shot_label_count_ = 0;
     state_ = State::InShot;
+    if (r.field_count > 0) fail(r.fields[0].column, "START with a field: " + quoted(r.fields[0].text));
 }
 
 // Past 64 bits the shot's outcome moves from its packed integer to text.
@@ -198,29 +190,42 @@ void DocumentReader::output(const Record& r) {
     std::optional<QirType> type = qir_type_named(type_field.text);
     if (!type) fail(type_field.column, "unknown output type " + quoted(type_field.text));
     std::string_view value = value_field.text;
+    auto type_name = [&] { return std::string(qir_type_name(*type)); };
+    bool container = *type == QirType::Array || *type == QirType::Tuple;
     Entry entry;
     if (*type == QirType::ResultArray) {
         if (!is_bit_string(value)) fail(value_field.column, "RESULT_ARRAY value " + quoted(value) + " is not a string of bits");
         entry = entry_of(EntryKind::Bits, static_cast<std::uint32_t>(value.size()), doc_.bits.size());
         doc_.bits.append(value);
-    } else if (std::optional<std::uint64_t> count;
-               (*type == QirType::Array || *type == QirType::Tuple) && (count = parse_count(value))) {
+    } else if (std::optional<std::uint64_t> count; container && (count = parse_count(value))) {
         if (*count > limits_.max_shot_entries)
-            fail(value_field.column, "a container of " + std::string(value) + " elements");
+            fail(value_field.column, type_name() + " of " + quoted(value) + " elements: a shot holds at most " +
+                                         std::to_string(limits_.max_shot_entries) + " records");
         if (*count > 0 && open_.size() >= limits_.max_nesting)
             fail(value_field.column, "containers nested more than " + std::to_string(limits_.max_nesting) + " deep");
         entry = entry_of(EntryKind::Container, static_cast<std::uint32_t>(*count), 0);
+    } else if (container && value.size() > 1 && value[0] == '-' && is_integer_text(value)) {
+        fail(value_field.column, type_name() + " of " + quoted(value) + " elements: a count is not negative");
     } else if (!value.empty() && value.front() == '[') {
         std::size_t first = doc_.list_items.size();
         if (!parse_list(value, doc_.list_items)) fail(value_field.column, "value " + quoted(value) + " is not a list of numbers");
         entry = entry_of(EntryKind::List, static_cast<std::uint32_t>(doc_.list_items.size() - first), first);
-    } else {
-        std::optional<Scalar> scalar = parse_scalar(value, *type == QirType::Double);
-        if (!scalar)
-            fail(value_field.column,
-                 std::string(qir_type_name(*type)) + " value " + quoted(value) + " is not a number or a bool");
+    } else if (std::optional<Scalar> scalar =
+                   parse_scalar(value, *type == QirType::Double ? ValueContext::Double : ValueContext::Other)) {
         entry = entry_of(*scalar);
+    } else if (is_integer_text(value)) {
+        // Python ints have no width: an integer of any length reads as one.
+        std::string_view digits = value.substr(value[0] == '-' || value[0] == '+' ? 1 : 0);
+        if (digits.size() > limits_.max_int_digits)
+            fail(value_field.column, type_name() + " value of " + std::to_string(digits.size()) + " digits: at most " +
+                                         std::to_string(limits_.max_int_digits) + " are read");
+        entry = entry_of(EntryKind::BigInt, static_cast<std::uint32_t>(value.size()), doc_.bits.size());
+        doc_.bits.append(value);
+    } else {
+        fail(value_field.column, type_name() + " value " + quoted(value) + " is not a number or a bool");
     }
+    if (*type == QirType::Result && !(entry.is_scalar() && as_bit(entry.scalar())))
+        fail(value_field.column, "RESULT value " + quoted(value) + " is not a bit (0, 1, true or false)");
 
     bool tagged = r.field_count == 3;
     append(entry, *type, tagged ? &r.fields[2] : nullptr, value);
@@ -231,20 +236,18 @@ void DocumentReader::append(Entry entry, QirType type, const Field* tag, std::st
     if (position >= limits_.max_shot_entries)
         fail(1, "a shot of more than " + std::to_string(limits_.max_shot_entries) + " records");
     std::uint32_t column = labels_.intern(doc_.columns, type, tag != nullptr, tag ? tag->text : std::string_view(),
-                                          position, limits_.max_labels);
+                                          position, max_document_labels);
     if (column == LabelTable::none)
-        fail(tag ? tag->column : 1, "more than " + std::to_string(limits_.max_labels) + " distinct labels");
+        fail(tag ? tag->column : 1, "more than " + std::to_string(max_document_labels) +
+                                        " distinct labels in a document read whole; read it as a stream");
     if (column == LabelTable::not_text) fail(tag->column, "label " + quoted(tag->text) + " is not UTF-8 text");
+    if (position >= limits_.max_labels) [[unlikely]]
+        count_shot_label(column, tag);
     entry.column = column;
     (tag ? doc_.saw_tagged_output : doc_.saw_untagged_output) = true;
 
     if (type == QirType::Result) {
-        std::optional<bool> bit = entry.is_scalar() ? as_bit(entry.scalar()) : std::nullopt;
-        if (bit) {
-            add_outcome_bit(*bit);
-        } else if (shot_.non_bit_line == 0) {
-            shot_.non_bit_line = line_;
-        }
+        add_outcome_bit(*as_bit(entry.scalar()));  // output() let only bits through
     } else if (entry.kind() == EntryKind::Bits) {
         for (char c : value) add_outcome_bit(c == '1');
     }
@@ -255,25 +258,49 @@ void DocumentReader::append(Entry entry, QirType type, const Field* tag, std::st
     while (!open_.empty() && open_.back().remaining == 0) open_.pop_back();
 }
 
+// Past `max_labels` records, a shot's distinct labels are counted: the labels
+// of the records so far once, then each new one.
+void DocumentReader::count_shot_label(std::uint32_t column, const Field* tag) {
+    if (shot_label_seen_.size() < doc_.columns.size()) shot_label_seen_.resize(doc_.columns.size());
+    auto see = [&](std::uint32_t c) {
+        if (shot_label_seen_[c]) return;
+        shot_label_seen_[c] = true;
+        if (++shot_label_count_ > limits_.max_labels)
+            fail(tag ? tag->column : 1, "more than " + std::to_string(limits_.max_labels) + " distinct labels in one shot");
+    };
+    if (shot_label_count_ == 0 || doc_.entries.size() - shot_.first_entry == limits_.max_labels) {
+        shot_label_count_ = 0;
+        std::fill(shot_label_seen_.begin(), shot_label_seen_.end(), false);
+        for (std::size_t e = shot_.first_entry; e < doc_.entries.size(); ++e) see(doc_.entries[e].column);
+    }
+    see(column);
+}
+
 void DocumentReader::end(const Record& r) {
     if (state_ != State::InShot) fail(1, "END outside a shot");
     if (r.field_count == 0) fail(r.kind.text.size() + 1, "END without an exit code");
+    if (r.field_count > 1) fail(r.fields[1].column, "END with a second field: " + quoted(r.fields[1].text));
     std::string_view code = r.fields[0].text;
     std::int64_t exit_code = 0;
     // from_chars takes a '-' but not a '+'; "+-5" is no integer.
     const char* first = code.size() > 1 && code[0] == '+' && code[1] != '-' ? code.data() + 1 : code.data();
     auto [stop, ec] = std::from_chars(first, code.data() + code.size(), exit_code);
+    if (ec == std::errc::result_out_of_range)
+        fail(r.fields[0].column, "exit code " + quoted(code) + " is beyond the 64-bit limit (" +
+                                     std::to_string(INT64_MIN) + " to " + std::to_string(INT64_MAX) + ")");
     if (code.empty() || ec != std::errc() || stop != code.data() + code.size())
         fail(r.fields[0].column, "exit code " + quoted(code) + " is not an integer");
-    if (!open_.empty()) {
+    // A shot that failed may stop inside a container.
+    if (!open_.empty() && exit_code == 0) {
         const OpenContainer& open = open_.front();
         fail(1, std::string(qir_type_name(open.type)) + " at line " + std::to_string(open.line) +
                     " misses elements: the shot ends first");
     }
     shot_.entry_count = doc_.entries.size() - shot_.first_entry;
+    open_.clear();
     shot_.exit_code = exit_code;
+    shot_.same_labels_as_previous = labels_.end_shot();
     doc_.shots.push_back(shot_);
-    labels_.end_shot();
     state_ = State::Between;
     if (!doc_.attributes.empty()) attributes_done_ = true;
 }
@@ -285,6 +312,8 @@ void DocumentReader::drop_shot() {
     doc_.outcome_text.resize(shot_.bits_offset);
     labels_.drop_shot();
     open_.clear();
+    shot_label_seen_.clear();
+    shot_label_count_ = 0;
 }
 
 void DocumentReader::discard_completed() {
@@ -294,6 +323,7 @@ void DocumentReader::discard_completed() {
         doc_.bits.clear();
         doc_.outcome_text.clear();
         doc_.shots.clear();
+        forget_labels();
         return;
     }
     doc_.entries.erase(doc_.entries.begin(), doc_.entries.begin() + static_cast<std::ptrdiff_t>(shot_.first_entry));
@@ -302,13 +332,41 @@ void DocumentReader::discard_completed() {
     doc_.outcome_text.erase(0, shot_.bits_offset);
     for (Entry& entry : doc_.entries) {
         if (entry.kind() == EntryKind::List) entry.offset -= shot_list_items_;
-        if (entry.kind() == EntryKind::Bits) entry.offset -= shot_bits_;
+        if (entry.kind() == EntryKind::Bits || entry.kind() == EntryKind::BigInt) entry.offset -= shot_bits_;
     }
     shot_.first_entry = 0;
     shot_.bits_offset = 0;
     shot_list_items_ = 0;
     shot_bits_ = 0;
     doc_.shots.clear();
+    forget_labels();
+}
+
+// Documents whose labels change from shot to shot would otherwise grow the
+// label table without end. Only the labels of the shot being read and of the
+// last one (the table's guess for the next) are still needed; the table is
+// cut back to them once it holds well more than that.
+void DocumentReader::forget_labels() {
+    constexpr std::size_t labels_kept_anyway = 4096;
+    std::size_t needed = doc_.entries.size() + labels_.expected_size();
+    if (doc_.columns.size() <= labels_kept_anyway + 2 * needed) return;
+    constexpr std::uint32_t dropped = UINT32_MAX;
+    std::vector<std::uint32_t> renumbered(doc_.columns.size(), dropped);
+    std::vector<Column> kept;
+    auto keep = [&](std::uint32_t column) {
+        if (renumbered[column] == dropped) {
+            renumbered[column] = static_cast<std::uint32_t>(kept.size());
+            kept.push_back(std::move(doc_.columns[column]));
+        }
+        return renumbered[column];
+    };
+    labels_.for_each_needed([&](std::uint32_t column) { keep(column); });
+    for (Entry& entry : doc_.entries) entry.column = keep(entry.column);
+    doc_.columns = std::move(kept);
+    labels_.renumber(doc_.columns, renumbered);
+    ++doc_.columns_epoch;
+    shot_label_seen_.clear();
+    shot_label_count_ = 0;
 }
 
 }  // namespace brevant::reader

@@ -6,7 +6,9 @@
 // "[a, b]" values or as a count followed by that many element records.
 // A departure is a ParseError at its line. In the raising mode the first one
 // stops the reader for good; in the collecting mode it is recorded, the shot it
-// occurred in is dropped, and reading resumes at the next START.
+// occurred in is dropped, and reading resumes at the next START. Whatever
+// could make a later count fail (a RESULT that is not a bit) is a departure
+// here, so a document that was read is counted without errors.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +20,7 @@
 #include "labeled_reader/label_table.hpp"
 #include "labeled_reader/limits.hpp"
 #include "labeled_reader/line_splitter.hpp"
+#include "labeled_reader/modes.hpp"
 #include "labeled_reader/parse_error.hpp"
 #include "labeled_reader/record.hpp"
 
@@ -25,7 +28,7 @@ namespace brevant::reader {
 
 class DocumentReader {
 public:
-    explicit DocumentReader(bool collect, Limits limits = {});
+    explicit DocumentReader(ErrorMode errors, Limits limits = {});
 
     void feed(std::string_view chunk);
     void finish();  // the end of the input
@@ -33,8 +36,9 @@ public:
     const Document& document() const noexcept { return doc_; }
     const std::vector<ParseError>& problems() const noexcept { return problems_; }
 
-    // Forgets the completed shots, keeping the one being read: a streaming
-    // reader holds no more than one shot and one chunk.
+    // Forgets the completed shots, keeping the one being read, and the labels
+    // no shot still needs: a streaming reader holds no more than one shot and
+    // one chunk, however many labels the document holds.
     void discard_completed();
 
     // LineSplitter's sink.
@@ -51,7 +55,7 @@ private:
 
     void record(std::string_view text);
     void header(const Record& r, std::string_view text);
-    void start();
+    void start(const Record& r);
     void metadata(const Record& r, std::string_view text);
     void output(const Record& r);
     // `tag` is null for a record without one; `value` is a RESULT_ARRAY's bits.
@@ -66,13 +70,15 @@ private:
         }
     }
     void add_unpacked_bit(bool bit);
+    void count_shot_label(std::uint32_t column, const Field* tag);
+    void forget_labels();
     void drop_shot();
     [[noreturn]] void fail(std::size_t column, std::string message) const;
     // Names and values become str objects, so they must be text.
     void require_text(const Field& field) const;
     void report(const ParseError& error);
 
-    bool collect_;
+    ErrorMode errors_;
     Limits limits_;
     LineSplitter splitter_;
     Document doc_;
@@ -86,7 +92,10 @@ private:
     Shot shot_{};  // the shot being read
     std::size_t shot_list_items_ = 0;
     std::size_t shot_bits_ = 0;
-    std::size_t shot_outcome_text_ = 0;
+    // Distinct labels of the shot being read, counted only once it holds more
+    // records than a shot may hold labels.
+    std::vector<bool> shot_label_seen_;
+    std::uint32_t shot_label_count_ = 0;
 };
 
 }  // namespace brevant::reader

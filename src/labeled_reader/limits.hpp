@@ -10,9 +10,19 @@ namespace brevant::reader {
 
 struct Limits {
     std::size_t max_line_bytes = std::size_t{16} << 20;
-    std::uint32_t max_labels = std::uint32_t{1} << 20;  // an Entry holds a column in 24 bits
+    std::uint32_t max_labels = std::uint32_t{1} << 20;  // distinct labels in one shot
     std::uint32_t max_nesting = 256;
     std::uint64_t max_shot_entries = std::uint64_t{1} << 26;
+    // Python's own bound on converting decimal text to int.
+    std::size_t max_int_digits = 4300;
 };
+
+// Problems kept in the collecting mode; past this many, reading goes on
+// without keeping more.
+inline constexpr std::size_t max_problems = 1000;
+
+// An Entry holds its column in 24 bits: the labels one document may hold at
+// once. A streaming reader forgets the labels of the shots it handed out.
+inline constexpr std::uint32_t max_document_labels = std::uint32_t{1} << 24;
 
 }  // namespace brevant::reader

@@ -77,7 +77,13 @@ std::optional<double> parse_real(std::string_view text) noexcept {
 
 }  // namespace
 
-std::optional<Scalar> parse_scalar(std::string_view text, bool real_context) noexcept {
+bool is_integer_text(std::string_view text) noexcept {
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+    return all_digits(text);
+}
+
+std::optional<Scalar> parse_scalar(std::string_view text, ValueContext context) noexcept {
+    bool real_context = context == ValueContext::Double;
     if (text.size() == 1 && is_digit(text[0])) return int_scalar(text[0] - '0');
     if (equal_ignoring_case(text, "TRUE")) return bool_scalar(true);
     if (equal_ignoring_case(text, "FALSE")) return bool_scalar(false);
@@ -106,7 +112,7 @@ bool parse_list(std::string_view text, std::vector<Scalar>& out) {
     if (trim(inside).empty()) return true;
     while (true) {
         std::size_t comma = inside.find(',');
-        std::optional<Scalar> item = parse_scalar(trim(inside.substr(0, comma)), false);
+        std::optional<Scalar> item = parse_scalar(trim(inside.substr(0, comma)), ValueContext::Other);
         if (!item) {
             out.resize(kept);
             return false;
@@ -121,6 +127,7 @@ std::optional<std::uint64_t> parse_count(std::string_view text) noexcept {
     if (!all_digits(text)) return std::nullopt;
     std::uint64_t value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc::result_out_of_range) return UINT64_MAX;
     if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
 }

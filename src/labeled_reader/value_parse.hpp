@@ -13,15 +13,22 @@
 
 namespace brevant::reader {
 
-// `real_context`: the value sits in a DOUBLE record, where "-0" is the
-// float -0.0 and an integer beyond 64 bits is still a number.
-std::optional<Scalar> parse_scalar(std::string_view text, bool real_context) noexcept;
+// Where a value sits. In a DOUBLE record "-0" is the float -0.0 and an
+// integer beyond 64 bits is a float; elsewhere that integer is no Scalar
+// (see is_integer_text).
+enum class ValueContext : std::uint8_t { Other, Double };
+
+std::optional<Scalar> parse_scalar(std::string_view text, ValueContext context) noexcept;
+
+// An optional sign and decimal digits: an integer of any length.
+bool is_integer_text(std::string_view text) noexcept;
 
 // "[a, b, ...]" (the formatter's list form); appends the items to `out`.
 // Returns false, with `out` unchanged, when the text is not such a list.
 bool parse_list(std::string_view text, std::vector<Scalar>& out);
 
-// A container's element count: decimal digits only.
+// A container's element count, when `text` is decimal digits only: the
+// count, or UINT64_MAX for one beyond 64 bits.
 std::optional<std::uint64_t> parse_count(std::string_view text) noexcept;
 
 bool is_bit_string(std::string_view text) noexcept;

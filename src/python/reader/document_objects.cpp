@@ -13,44 +13,16 @@ namespace brevant::py {
 namespace {
 
 using reader::Document;
-using reader::Entry;
-using reader::EntryKind;
+using reader::OutputEntry;
 
 Ref bit_object(char bit) { return created(PyLong_FromLong(bit == '1')); }
 
-// The labels a caller selected, as UTF-8 views into their str objects, which
-// `keep` holds alive.
-std::vector<std::string_view> label_views(PyObject* labels, std::vector<Ref>& keep) {
-    std::vector<std::string_view> views;
-    Ref iterator = checked(PyObject_GetIter(labels));
-    while (Ref label = Ref::steal(PyIter_Next(iterator.get()))) {
-        if (!PyUnicode_Check(label.get())) throw_type_mismatch(label.get(), "str");
-        std::optional<std::string_view> text = utf8_text(label.get());
-        if (!text) throw_fetched();
-        views.push_back(*text);
-        keep.push_back(std::move(label));
-    }
-    if (PyErr_Occurred()) throw_fetched();
-    return views;
-}
-
-reader::Outcomes selected_outcomes(const Document& doc, PyObject* labels) {
-    std::vector<Ref> keep;
-    std::vector<std::string_view> views;
-    bool selected = labels && labels != Py_None;
-    if (selected) views = label_views(labels, keep);
-    try {
-        return reader::outcomes(doc, selected ? &views : nullptr);
-    } catch (const reader::ParseError& error) {
-        throw_parse_error(error);
-    }
-}
-
-std::vector<Ref> outcome_texts(const reader::Outcomes& outcomes) {
+std::vector<Ref> outcome_texts(const reader::Outcomes& outcomes, reader::BitOrder order) {
     std::vector<Ref> texts;
     texts.reserve(outcomes.distinct.size());
-    char buffer[reader::packed_bits_max];
-    for (std::size_t i = 0; i < outcomes.distinct.size(); ++i) texts.push_back(text_object(outcomes.text(i, buffer)));
+    std::string buffer;
+    for (std::size_t i = 0; i < outcomes.distinct.size(); ++i)
+        texts.push_back(text_object(outcomes.text(i, order, buffer)));
     return texts;
 }
 
@@ -78,6 +50,10 @@ Ref scalar_object(const reader::Scalar& scalar) {
 }  // namespace
 
 PyObject* DocumentObjects::key(const Document& doc, std::uint32_t column) {
+    if (keys_epoch_ != doc.columns_epoch) {  // the reader renumbered its labels
+        keys_.clear();
+        keys_epoch_ = doc.columns_epoch;
+    }
     if (keys_.size() < doc.columns.size()) keys_.resize(doc.columns.size());
     Ref& slot = keys_[column];
     if (!slot) {
@@ -91,50 +67,53 @@ PyObject* DocumentObjects::key(const Document& doc, std::uint32_t column) {
     return slot.get();
 }
 
-Ref DocumentObjects::value(const Document& doc, std::size_t& entry) {
-    const Entry& e = doc.entries[entry++];
-    switch (e.kind()) {
-        case EntryKind::Bool:
-        case EntryKind::Int:
-        case EntryKind::Float: return scalar_object(e.scalar());
-        case EntryKind::List: {
-            Ref list = created(PyList_New(e.size));
-            for (std::uint32_t i = 0; i < e.size; ++i)
-                PyList_SetItem(list.get(), i, scalar_object(doc.list_items[e.offset + i]).release());
+namespace {
+
+Ref value_object(const OutputEntry& entry) {
+    switch (entry.kind) {
+        case OutputEntry::Kind::Scalar: return scalar_object(entry.scalar);
+        case OutputEntry::Kind::BigInt: {
+            std::string digits(entry.text);  // PyLong_FromString reads up to a NUL
+            return checked(PyLong_FromString(digits.c_str(), nullptr, 10));
+        }
+        case OutputEntry::Kind::List: {
+            Ref list = created(PyList_New(static_cast<Py_ssize_t>(entry.items.size())));
+            for (std::size_t i = 0; i < entry.items.size(); ++i)
+                PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), scalar_object(entry.items[i]).release());
             return list;
         }
-        case EntryKind::Bits: {
-            Ref list = created(PyList_New(e.size));
-            for (std::uint32_t i = 0; i < e.size; ++i)
-                PyList_SetItem(list.get(), i, bit_object(doc.bits[e.offset + i]).release());
+        case OutputEntry::Kind::Bits: {
+            Ref list = created(PyList_New(static_cast<Py_ssize_t>(entry.text.size())));
+            for (std::size_t i = 0; i < entry.text.size(); ++i)
+                PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), bit_object(entry.text[i]).release());
             return list;
         }
-        case EntryKind::Container: {
-            // The reader accepted the shot, so all `size` elements follow.
-            Ref list = created(PyList_New(e.size));
-            for (std::uint32_t i = 0; i < e.size; ++i) PyList_SetItem(list.get(), i, value(doc, entry).release());
-            return list;
-        }
+        case OutputEntry::Kind::Container: return created(PyLong_FromUnsignedLong(entry.count));
     }
     throw InternalFailure{"unknown entry kind"};
 }
 
+}  // namespace
+
+Ref DocumentObjects::shot(const Document& doc, const reader::Shot& shot) {
+    reader::ShotCursor cursor(doc, shot);
+    Ref entries = created(PyList_New(static_cast<Py_ssize_t>(cursor.remaining())));
+    for (Py_ssize_t i = 0; !cursor.done(); ++i) {
+        OutputEntry entry = cursor.next();
+        PyObject* k = key(doc, entry.column);
+        Ref v = value_object(entry);
+        Ref pair = created(PyTuple_New(2));
+        PyTuple_SetItem(pair.get(), 0, Ref::borrow(k).release());
+        PyTuple_SetItem(pair.get(), 1, v.release());
+        PyList_SetItem(entries.get(), i, pair.release());
+    }
+    return entries;
+}
+
 Ref DocumentObjects::shots(const Document& doc, std::size_t from, std::size_t to) {
     Ref list = created(PyList_New(static_cast<Py_ssize_t>(to - from)));
-    for (std::size_t s = from; s < to; ++s) {
-        const reader::Shot& shot = doc.shots[s];
-        Ref entries = created(PyList_New(0));
-        std::size_t end = shot.first_entry + shot.entry_count;
-        for (std::size_t e = shot.first_entry; e < end;) {
-            PyObject* k = key(doc, doc.entries[e].column);
-            Ref v = value(doc, e);
-            Ref pair = created(PyTuple_New(2));
-            PyTuple_SetItem(pair.get(), 0, Ref::borrow(k).release());
-            PyTuple_SetItem(pair.get(), 1, v.release());
-            if (PyList_Append(entries.get(), pair.get()) < 0) throw_fetched();
-        }
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(s - from), entries.release());
-    }
+    for (std::size_t s = from; s < to; ++s)
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(s - from), shot(doc, doc.shots[s]).release());
     return list;
 }
 
@@ -153,46 +132,66 @@ Ref DocumentObjects::columns(const Document& doc) {
         return fresh.get();
     };
     for (Py_ssize_t s = 0; s < shot_count; ++s) {
-        const reader::Shot& shot = doc.shots[s];
-        std::size_t end = shot.first_entry + shot.entry_count;
         std::size_t position = 0;
-        for (std::size_t e = shot.first_entry; e < end; ++position) {
-            const reader::Column& column = doc.columns[doc.entries[e].column];
+        for (reader::ShotCursor cursor(doc, doc.shots[s]); !cursor.done(); ++position) {
+            OutputEntry entry = cursor.next();
+            const reader::Column& column = doc.columns[entry.column];
             PyObject* list;
-            if (column.tagged) {
-                PyObject*& cached = column_list[doc.entries[e].column];
+            if (column.tagged && !column.tag.empty()) {
+                PyObject*& cached = column_list[entry.column];
                 if (!cached) cached = list_named(column.tag);
                 list = cached;
             } else {
-                // Records without labels are named by their place in the shot.
+                // Records without a label (or with an empty one) are named by their place in the shot.
                 list = list_named(std::to_string(position));
             }
-            Ref v = value(doc, e);
             if (PyList_GetItem(list, s) == Py_None) {  // a label repeated in a shot keeps its first value
-                if (PyList_SetItem(list, s, v.release()) < 0) throw_fetched();
+                if (PyList_SetItem(list, s, value_object(entry).release()) < 0) throw_fetched();
             }
         }
     }
     return result;
 }
 
-Ref counts_object(const Document& doc, PyObject* labels) {
-    reader::Outcomes outcomes = selected_outcomes(doc, labels);
-    std::vector<Ref> texts = outcome_texts(outcomes);
+reader::BitPicker bit_picker(PyObject* labels) {
+    if (labels == Py_None) return reader::BitPicker();
+    std::vector<std::string> chosen;
+    Ref iterator = checked(PyObject_GetIter(labels));
+    while (Ref label = Ref::steal(PyIter_Next(iterator.get()))) {
+        if (!PyUnicode_Check(label.get())) throw_type_mismatch(label.get(), "str");
+        std::optional<std::string_view> text = utf8_text(label.get());
+        if (!text) throw_fetched();
+        chosen.emplace_back(*text);
+    }
+    if (PyErr_Occurred()) throw_fetched();
+    return reader::BitPicker(std::move(chosen), true);
+}
+
+reader::BitOrder bit_order(PyObject* name) {
+    std::optional<std::string_view> text = PyUnicode_Check(name) ? utf8_text(name) : std::nullopt;
+    if (PyErr_Occurred()) throw_fetched();
+    if (text == "record") return reader::BitOrder::Record;
+    if (text == "reversed") return reader::BitOrder::Reversed;
+    PyErr_Format(PyExc_ValueError, "bit_order must be 'record' or 'reversed', not %R", name);
+    throw PythonError{};
+}
+
+Ref counts_object(const reader::Outcomes& outcomes, reader::BitOrder order) {
+    std::vector<Ref> texts = outcome_texts(outcomes, order);
     Ref result = created(PyDict_New());
     for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (outcomes.counts[i] == 0) continue;  // given by failed shots only
         Ref count = created(PyLong_FromUnsignedLongLong(outcomes.counts[i]));
         set_item(result.get(), texts[i].get(), count.get());
     }
     return result;
 }
 
-Ref memory_object(const Document& doc, PyObject* labels) {
-    reader::Outcomes outcomes = selected_outcomes(doc, labels);
-    std::vector<Ref> texts = outcome_texts(outcomes);
-    Ref result = created(PyList_New(static_cast<Py_ssize_t>(outcomes.of_shot.size())));
-    for (std::size_t s = 0; s < outcomes.of_shot.size(); ++s)
-        PyList_SetItem(result.get(), static_cast<Py_ssize_t>(s), Ref::borrow(texts[outcomes.of_shot[s]].get()).release());
+Ref memory_object(const reader::Outcomes& outcomes, reader::BitOrder order) {
+    std::vector<Ref> texts = outcome_texts(outcomes, order);
+    Ref result = created(PyList_New(0));
+    for (std::uint32_t index : outcomes.of_shot)
+        if (index != reader::Outcomes::left_out && PyList_Append(result.get(), texts[index].get()) < 0) throw_fetched();
     return result;
 }
 

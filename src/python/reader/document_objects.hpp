@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "labeled_reader/document.hpp"
+#include "labeled_reader/outcomes.hpp"
 #include "python/runtime/python.hpp"
 #include "python/runtime/ref.hpp"
 
@@ -16,20 +17,27 @@ namespace brevant::py {
 
 class DocumentObjects {
 public:
-    // Shots [from, to) as lists of ("USER:<raw type>:<tag>", value) tuples.
+    // Shots [from, to) as lists of ("USER:<raw type>:<tag>", value) tuples,
+    // one per record: a container's value is its element count.
     Ref shots(const reader::Document& doc, std::size_t from, std::size_t to);
     // Label to one value per shot, None where a shot lacks it.
     Ref columns(const reader::Document& doc);
 
 private:
     PyObject* key(const reader::Document& doc, std::uint32_t column);
-    Ref value(const reader::Document& doc, std::size_t& entry);
+    Ref shot(const reader::Document& doc, const reader::Shot& shot);
     std::vector<Ref> keys_;
+    std::uint64_t keys_epoch_ = 0;
 };
 
-// `labels` is None or an iterable of str.
-Ref counts_object(const reader::Document& doc, PyObject* labels);
-Ref memory_object(const reader::Document& doc, PyObject* labels);
+// The chosen labels (None or an iterable of str) as the picker that decides bits.
+reader::BitPicker bit_picker(PyObject* labels);
+// "record" or "reversed".
+reader::BitOrder bit_order(PyObject* name);
+
+// Bit string to number of shots counted, and one bit string per shot left in.
+Ref counts_object(const reader::Outcomes& outcomes, reader::BitOrder order);
+Ref memory_object(const reader::Outcomes& outcomes, reader::BitOrder order);
 
 Ref exit_codes_object(const reader::Document& doc);
 Ref headers_object(const reader::Document& doc);

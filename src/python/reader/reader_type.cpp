@@ -3,9 +3,11 @@
 
 #include "python/reader/reader_type.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <new>
+#include <optional>
 
 #include "labeled_reader/document_reader.hpp"
 #include "python/reader/document_objects.hpp"
@@ -22,13 +24,18 @@ namespace brevant::py {
 namespace {
 
 struct ReaderState {
-    ReaderState(bool keep, bool collect) : reader(collect), keep(keep) {}
+    ReaderState(bool keep, reader::ErrorMode errors) : reader(errors), errors(errors), keep(keep) {}
     reader::DocumentReader reader;
+    reader::ErrorMode errors;
     DocumentObjects objects;
     bool keep;
     bool closed = false;
     bool busy = false;
     std::size_t handed_out = 0;  // shots already returned by take()
+    // Shots that counts or memory left out in the collecting mode, each once.
+    std::vector<reader::ParseError> query_problems;
+    // A streaming count's picker: what it learnt of the labels carries over chunks.
+    std::optional<reader::BitPicker> stream_picker;
 };
 
 struct ReaderObject {
@@ -65,7 +72,7 @@ void require_open(const ReaderState& state) {
 }
 
 constexpr std::string_view class_name = "Reader";
-constexpr Param new_params[] = {{"keep", Annotation::BuiltinsBool, "True"}, {"collect", Annotation::BuiltinsBool, "False"}};
+constexpr Param new_params[] = {{"keep", Annotation::BuiltinsBool, "True"}, {"errors", Annotation::BuiltinsStr, "'raise'"}};
 constexpr CallSignature new_signature{class_name, "__new__", new_params};
 
 // A flag passed as any object, read by its truth; absent, the default.
@@ -76,14 +83,26 @@ bool flag_argument(PyObject* argument, bool absent) {
     return truth != 0;
 }
 
+// "raise" or "collect"; absent, "raise".
+reader::ErrorMode error_mode(PyObject* argument) {
+    if (!argument) return reader::ErrorMode::Raise;
+    std::optional<std::string_view> text = PyUnicode_Check(argument) ? utf8_text(argument) : std::nullopt;
+    if (PyErr_Occurred()) throw_fetched();
+    if (text == "raise") return reader::ErrorMode::Raise;
+    if (text == "collect") return reader::ErrorMode::Collect;
+    PyErr_Format(PyExc_ValueError, "errors must be 'raise' or 'collect', not %R", argument);
+    throw PythonError{};
+}
+
 PyObject* reader_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         PyObject* bound[std::size(new_params)] = {};
         bind_tuple_dict(new_signature, args, kwargs, bound);
-        const bool keep = flag_argument(bound[0], true), collect = flag_argument(bound[1], false);
+        const bool keep = flag_argument(bound[0], true);
+        const reader::ErrorMode errors = error_mode(bound[1]);
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(subtype, Py_tp_alloc));
         Ref self = checked(alloc(subtype, 0));
-        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep, collect);
+        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep, errors);
         return self.release();
     });
 }
@@ -150,6 +169,17 @@ Ref discard(ReaderState& state) {
     return Ref::borrow(Py_None);
 }
 
+Ref shot(ReaderState& state, PyObject* index) {
+    const reader::Document& doc = state.reader.document();
+    Py_ssize_t i = PyLong_AsSsize_t(index);
+    if (i == -1 && PyErr_Occurred()) throw_fetched();
+    if (i < 0 || static_cast<std::size_t>(i) >= doc.shots.size()) {
+        PyErr_SetString(PyExc_IndexError, "shot index out of range");
+        throw PythonError{};
+    }
+    return state.objects.shots(doc, static_cast<std::size_t>(i), static_cast<std::size_t>(i) + 1);
+}
+
 Ref shots(ReaderState& state) {
     return state.objects.shots(state.reader.document(), 0, state.reader.document().shots.size());
 }
@@ -162,16 +192,53 @@ Ref query(ReaderState& state) {
     return answer(state.reader.document());
 }
 
-template <Ref (*answer)(const reader::Document&, PyObject*)>
-Ref query_with(ReaderState& state, PyObject* argument) {
-    return answer(state.reader.document(), argument);
+// Keeps the shots a query left out, once each, for problems().
+reader::Outcomes query_outcomes(ReaderState& state, reader::BitPicker& picker, reader::FailedShots failed) {
+    reader::Outcomes outcomes = reader::outcomes(state.reader.document(), picker, {failed, state.errors});
+    auto& kept = state.query_problems;
+    for (const reader::ParseError& problem : outcomes.problems) {
+        bool known = std::any_of(kept.begin(), kept.end(), [&](const reader::ParseError& p) {
+            return p.line == problem.line && p.message == problem.message;
+        });
+        if (!known && kept.size() < reader::max_problems) kept.push_back(problem);
+    }
+    return outcomes;
+}
+
+reader::FailedShots failed_shots(PyObject* include_failed) {
+    return flag_argument(include_failed, false) ? reader::FailedShots::Count : reader::FailedShots::LeaveOut;
+}
+
+Ref counts(ReaderState& state, PyObject* labels, PyObject* order, PyObject* include_failed) {
+    reader::BitOrder bits = bit_order(order);
+    reader::BitPicker picker = bit_picker(labels);
+    return counts_object(query_outcomes(state, picker, failed_shots(include_failed)), bits);
+}
+
+Ref memory(ReaderState& state, PyObject* labels, PyObject* order) {
+    reader::BitOrder bits = bit_order(order);
+    reader::BitPicker picker = bit_picker(labels);
+    return memory_object(query_outcomes(state, picker, reader::FailedShots::Count), bits);
+}
+
+// The counts of the shots completed since the last discard, and how many
+// failed shots it left out. What it learns of the labels carries over to the
+// next call, which takes the labels of the first.
+Ref count_completed(ReaderState& state, PyObject* labels, PyObject* order, PyObject* include_failed) {
+    reader::BitOrder bits = bit_order(order);
+    if (!state.stream_picker) state.stream_picker = bit_picker(labels);
+    reader::Outcomes outcomes = query_outcomes(state, *state.stream_picker, failed_shots(include_failed));
+    Ref counts = counts_object(outcomes, bits);
+    Ref left_out = created(PyLong_FromUnsignedLongLong(outcomes.failed_left_out));
+    return checked(PyTuple_Pack(2, counts.get(), left_out.get()));
 }
 
 Ref problems(ReaderState& state) {
-    const auto& problems = state.reader.problems();
-    Ref list = created(PyList_New(static_cast<Py_ssize_t>(problems.size())));
-    for (std::size_t i = 0; i < problems.size(); ++i)
-        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), parse_error_object(problems[i]).release());
+    Ref list = created(PyList_New(0));
+    const std::vector<reader::ParseError>* sources[] = {&state.reader.problems(), &state.query_problems};
+    for (const auto* problems : sources)
+        for (const reader::ParseError& problem : *problems)
+            if (PyList_Append(list.get(), parse_error_object(problem).get()) < 0) throw_fetched();
     return list;
 }
 
@@ -180,7 +247,9 @@ Py_ssize_t reader_length(PyObject* self) {
 }
 
 constexpr Param data[] = {{"data"}};
-constexpr Param labels[] = {{"labels"}};
+constexpr Param index[] = {{"index"}};
+constexpr Param counting[] = {{"labels"}, {"bit_order"}, {"include_failed", Annotation::BuiltinsBool}};
+constexpr Param remembering[] = {{"labels"}, {"bit_order"}};
 
 namespace method {
 enum Index : std::size_t {
@@ -188,10 +257,12 @@ enum Index : std::size_t {
     close,
     take,
     discard,
+    shot,
     shots,
     columns,
     counts,
     memory,
+    count_completed,
     exit_codes,
     headers,
     attributes,
@@ -207,10 +278,13 @@ constexpr MethodInfo methods[method::count] = {
     {"close", {}, Annotation::None, "Marks the end of the input."},
     {"take", {}, Annotation::TypingAny, "The shots completed since the last take()."},
     {"discard", {}, Annotation::None, "Forgets the completed shots."},
+    {"shot", index, Annotation::TypingAny, "The kept shot at index, in a list.", Passing::PositionalOnly},
     {"shots", {}, Annotation::TypingAny, "Every kept shot."},
     {"columns", {}, Annotation::TypingAny, "Label to one value per shot."},
-    {"counts", labels, Annotation::TypingAny, "Bit string to number of shots.", Passing::PositionalOnly},
-    {"memory", labels, Annotation::TypingAny, "One bit string per shot.", Passing::PositionalOnly},
+    {"counts", counting, Annotation::TypingAny, "Bit string to number of shots.", Passing::PositionalOnly},
+    {"memory", remembering, Annotation::TypingAny, "One bit string per shot.", Passing::PositionalOnly},
+    {"count_completed", counting, Annotation::TypingAny,
+     "Counts of the shots completed since the last discard, and the failed shots left out.", Passing::PositionalOnly},
     {"exit_codes", {}, Annotation::TypingAny, "Each shot's END code."},
     {"headers", {}, Annotation::TypingAny, "The HEADER records as a dict."},
     {"attributes", {}, Annotation::TypingAny, "The first METADATA block as a dict."},
@@ -229,6 +303,9 @@ struct ReaderBinding {
             return call(busy.state());
         } catch (const reader::ParseError& error) {
             throw_parse_error(error);
+        } catch (const reader::RequestError& error) {
+            PyErr_SetString(PyExc_ValueError, error.message.c_str());
+            throw PythonError{};
         }
     }
 };
@@ -243,10 +320,12 @@ PyMethodDef method_defs[method::count + 1] = {
     reader_method<method::close, close>(),
     reader_method<method::take, take>(),
     reader_method<method::discard, discard>(),
+    reader_method<method::shot, shot>(),
     reader_method<method::shots, shots>(),
     reader_method<method::columns, columns>(),
-    reader_method<method::counts, query_with<counts_object>>(),
-    reader_method<method::memory, query_with<memory_object>>(),
+    reader_method<method::counts, counts>(),
+    reader_method<method::memory, memory>(),
+    reader_method<method::count_completed, count_completed>(),
     reader_method<method::exit_codes, query<exit_codes_object>>(),
     reader_method<method::headers, query<headers_object>>(),
     reader_method<method::attributes, query<attributes_object>>(),

@@ -1,0 +1,20 @@
+#pragma once
+// The choices a caller makes about reading and counting, named.
+
+#include <cstdint>
+
+namespace brevant::reader {
+
+// Raise: the first departure stops the reader for good. Collect: it is kept
+// as a problem, the shot it occurred in is left out, and reading goes on.
+enum class ErrorMode : std::uint8_t { Raise, Collect };
+
+// Record: the first result of a bit string leftmost, as RESULT_ARRAY values
+// are written. Reversed: the first result rightmost (little-endian, as Qiskit
+// counts).
+enum class BitOrder : std::uint8_t { Record, Reversed };
+
+// Whether shots that ended with a non-zero exit code are counted as outcomes.
+enum class FailedShots : std::uint8_t { LeaveOut, Count };
+
+}  // namespace brevant::reader
