@@ -2,6 +2,10 @@
 buffers a caller can hand over."""
 
 import io
+import os
+import subprocess
+import sys
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -181,3 +185,11 @@ def test_pieces_are_bounded_and_warnings_come_first(warning_log, tmp_path):
     with open(tmp_path / "out.txt", "wb") as file:
         write_columns(file, [("USER:RESULT:r", bits[:4])])
     assert (tmp_path / "out.txt").read_text() == format_columns([("USER:RESULT:r", bits[:4])])
+
+
+def test_stub_agrees_with_the_runtime(tmp_path):
+    env = {**os.environ, "MYPYPATH": str(Path(__file__).resolve().parent.parent / "python"),
+           "MYPY_CACHE_DIR": str(tmp_path)}  # fmt: skip
+    done = subprocess.run([sys.executable, "-m", "mypy.stubtest", "brevant._columns"],
+                          env=env, cwd=tmp_path, capture_output=True, text=True)  # fmt: skip
+    assert done.returncode == 0, done.stdout + done.stderr

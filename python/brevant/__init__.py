@@ -2,6 +2,7 @@
 
 from brevant.checker import Finding, check_labeled
 from brevant._reader import PanicException
+from brevant.arrays import iter_bits
 from brevant.columns import format_columns, write_columns
 from brevant.labeled_formatter import QirLabeledFormatter
 from brevant.reader import LabeledParseError, LabeledReader, LabeledResult, count_labeled, iter_shots, read_labeled
@@ -17,6 +18,7 @@ __all__ = [
     "check_labeled",
     "count_labeled",
     "format_columns",
+    "iter_bits",
     "iter_shots",
     "read_labeled",
     "write_columns",

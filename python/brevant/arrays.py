@@ -7,7 +7,7 @@ the standard library.
 from __future__ import annotations
 
 import os
-from typing import TYPE_CHECKING, Any, Iterable, Iterator
+from typing import TYPE_CHECKING, Any, Iterable, Iterator, get_args
 
 from brevant import _columns
 from brevant._lines import source_chunks
@@ -15,12 +15,11 @@ from brevant._lines import source_chunks
 if TYPE_CHECKING:
     import numpy
 
-    from brevant.reader import LabeledResult
+    from brevant.reader import BitOrder, LabeledResult
 
 __all__ = ["iter_bits"]
 
 INSTALL_HINT = "this needs numpy: pip install numpy (or pip install 'brevant[numpy]')"
-BIT_ORDERS = ("record", "reversed")
 # The array type of each scalar record type, as the reader's shots name it.
 ARRAY_TYPES = {"RESULT": "uint8", "BOOL": "bool", "INT": "int64", "FLOAT": "float64"}
 
@@ -33,21 +32,11 @@ def numpy_module() -> Any:
     return numpy
 
 
-def check_bit_order(bit_order: str) -> bool:
-    """Whether the first bit goes rightmost."""
-    if bit_order not in BIT_ORDERS:
-        raise ValueError(f"bit_order must be 'record' or 'reversed', not {bit_order!r}")
-    return bit_order == "reversed"
-
-
-def bit_matrix(memory: list[str], packed: bool = False) -> numpy.ndarray:
-    """The bit strings as a (shots, bits) uint8 matrix, or packed by numpy.packbits."""
+def result_bits(reader: Any, labels: list[str] | None, bit_order: BitOrder, packed: bool) -> numpy.ndarray:
+    """`LabeledResult.bits` from the reader's memory, without a str per shot."""
     np = numpy_module()
-    width = len(memory[0]) if memory else 0
-    for shot, bits in enumerate(memory):
-        if len(bits) != width:
-            raise ValueError(f"shot {shot} has {len(bits)} bits where shot 0 has {width}: the bits make no matrix")
-    matrix = np.frombuffer("".join(memory).encode("ascii"), np.uint8).reshape(len(memory), width) - ord("0")
+    data, shots, width = reader.bits(labels, bit_order)
+    matrix = np.frombuffer(data, np.uint8).reshape(shots, width)
     return np.packbits(matrix, axis=1) if packed else matrix
 
 
@@ -73,7 +62,7 @@ def result_arrays(result: LabeledResult, fill: Any = None) -> dict[str, numpy.nd
 
 
 def iter_bits(
-    source: Any, labels: Iterable[str] | None = None, *, shots: int = 65536, bit_order: str = "record"
+    source: Any, labels: Iterable[str] | None = None, *, shots: int = 65536, bit_order: BitOrder = "record"
 ) -> Iterator[numpy.ndarray]:
     """(shots, bits) uint8 matrices for successive chunks of at most `shots` shots.
 
@@ -85,11 +74,15 @@ def iter_bits(
     np = numpy_module()
     if shots < 1:
         raise ValueError(f"shots must be at least 1, not {shots}")
-    reversed_ = check_bit_order(bit_order)
-    chosen = None if labels is None else [labels] if isinstance(labels, str) else list(labels)
+    from brevant import reader
+
+    orders = get_args(reader.BitOrder)
+    if bit_order not in orders:
+        raise ValueError(f"bit_order must be {' or '.join(map(repr, orders))}, not {bit_order!r}")
+    chosen = reader._labels(labels)
     given = 0
     if isinstance(source, (str, bytes, bytearray, memoryview, os.PathLike)):
-        scan = _columns.bit_scan(chosen, reversed_)
+        scan = _columns.bit_scan(chosen, bit_order == "reversed")
         ended = False
         for chunk in source_chunks(source, whole=True):
             if not _columns.bit_scan_feed(scan, chunk):
@@ -103,9 +96,7 @@ def iter_bits(
             while _columns.bit_scan_ready(scan):
                 yield rows(np, scan, shots)
             return
-    from brevant.reader import read_labeled
-
-    matrix = read_labeled(source).bits(chosen, bit_order=bit_order)
+    matrix = reader.read_labeled(source).bits(chosen, bit_order=bit_order)
     for start in range(given, len(matrix), shots):  # the quick scan gave the rows before `given`
         yield matrix[start : start + shots]
 

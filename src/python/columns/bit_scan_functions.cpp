@@ -87,7 +87,7 @@ PyObject* bit_scan_take(PyObject*, PyObject* args) {
         reader::BitScan& scan = scan_of(capsule);
         const std::size_t taken = std::min(scan.rows_ready(), static_cast<std::size_t>(std::max<Py_ssize_t>(rows, 0)));
         const std::string bits = scan.take(taken);
-        Ref data = created(PyBytes_FromStringAndSize(bits.data(), static_cast<Py_ssize_t>(bits.size())));
+        Ref data = created(PyByteArray_FromStringAndSize(bits.data(), static_cast<Py_ssize_t>(bits.size())));
         return checked(Py_BuildValue("(Onn)", data.get(), static_cast<Py_ssize_t>(taken),
                                      static_cast<Py_ssize_t>(scan.width())))
             .release();

@@ -112,7 +112,7 @@ PyMethodDef functions[] = {
     {"bit_scan", bit_scan, METH_VARARGS, "bit_scan(labels, reversed, /)\n--\n\nA quick scan of labeled text to bits."},
     {"bit_scan_feed", bit_scan_feed, METH_VARARGS, "bit_scan_feed(scan, chunk, /)\n--\n\nFalse once the scan stopped."},
     {"bit_scan_finish", bit_scan_finish, METH_O, "bit_scan_finish(scan, /)\n--\n\nFalse unless the text ended after a shot."},
-    {"bit_scan_take", bit_scan_take, METH_VARARGS, "bit_scan_take(scan, rows, /)\n--\n\n(bytes, rows, width) of ready rows."},
+    {"bit_scan_take", bit_scan_take, METH_VARARGS, "bit_scan_take(scan, rows, /)\n--\n\n(bytearray, rows, width) of ready rows."},
     {"bit_scan_ready", bit_scan_ready, METH_O, "bit_scan_ready(scan, /)\n--\n\nRows ready."},
     {nullptr, nullptr, 0, nullptr},
 };
