@@ -1,6 +1,7 @@
 """Columns of arrays against the formatter on the same values, and the
 buffers a caller can hand over."""
 
+import gc
 import io
 import os
 import subprocess
@@ -14,7 +15,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 from shared import Recorder
 
-from brevant import QirLabeledFormatter, format_columns, write_columns
+from brevant import QirLabeledFormatter, format_columns, iter_bits, read_labeled, write_columns
 
 BYTE_DTYPES = [np.bool_, np.uint8, np.int8]
 INT_DTYPES = [np.int8, np.uint8, np.int16, np.uint16, np.int32, np.uint32, np.int64, np.uint64]
@@ -193,3 +194,114 @@ def test_stub_agrees_with_the_runtime(tmp_path):
     done = subprocess.run([sys.executable, "-m", "mypy.stubtest", "brevant._columns"],
                           env=env, cwd=tmp_path, capture_output=True, text=True)  # fmt: skip
     assert done.returncode == 0, done.stdout + done.stderr
+
+
+# --- reading back into arrays -------------------------------------------------
+
+
+@st.composite
+def bit_documents(draw):
+    """A document of RESULT bit columns (and other values between them), and
+    the bit matrix memory() gives for it."""
+    shots = draw(st.integers(1, 5))
+    columns, bit_columns = [], []
+    for index in range(draw(st.integers(1, 5))):
+        kind = draw(st.sampled_from(["RESULT", "RESULT_ARRAY", "FLOAT", "BOOL"]))
+        if kind == "FLOAT":
+            columns.append((f"USER:FLOAT:x{index}", draw(hnp.arrays(np.float64, shots))))
+            continue
+        if kind == "BOOL":
+            columns.append((f"USER:BOOL:k{index}", draw(hnp.arrays(np.bool_, shots))))
+            continue
+        shape = shots if kind == "RESULT" else (shots, draw(st.integers(1, 3)))
+        bits = draw(hnp.arrays(draw(st.sampled_from(BYTE_DTYPES)), shape, elements=st.integers(0, 1)))
+        columns.append((f"USER:{kind}:r{index}", bits))
+        bit_columns.append(bits.reshape(shots, -1).astype(np.uint8))
+    matrix = np.hstack(bit_columns) if bit_columns else np.zeros((shots, 0), np.uint8)
+    return format_columns(columns), matrix, columns
+
+
+# Edits that take a document off the quick scan's path, or make it invalid:
+# the scan must then give what the general reader gives, or fail as it does.
+EDITS = [
+    lambda text: text,
+    lambda text: text.replace("\n", "\r\n"),
+    lambda text: text.replace("END\t0\n", "END\t1\n", 2),
+    lambda text: text.replace("HEADER\tschema_version\t2.1\n", ""),
+    lambda text: text[: len(text) // 2],
+    lambda text: text.replace("OUTPUT\tRESULT\t1", "OUTPUT\tRESULT\t2", 1),
+    lambda text: text.replace("START\n", "START\nMETADATA\tk\tv\n", 2),
+    lambda text: text + "START\nOUTPUT\tRESULT\t1\tz\nEND\t0\n",
+    lambda text: text.replace("\tr1\n", "\tr0\n"),
+    lambda text: text.replace("\tr1\n", "\t\u00e9\n"),
+]
+
+
+def bits_or_error(read):
+    try:
+        return read()
+    except (ValueError, TypeError) as error:
+        return type(error)
+
+
+@settings(deadline=None, max_examples=200)
+@given(bit_documents(), st.integers(0, len(EDITS) - 1), st.sampled_from(["record", "reversed"]),
+       st.sampled_from([None, ["r0"], ["r1", "r0"]]), st.integers(1, 4))  # fmt: skip
+def test_scan_gives_the_readers_bits(document, edit, bit_order, labels, shots):
+    text = EDITS[edit](document[0])
+    expected = bits_or_error(lambda: read_labeled(text).bits(labels, bit_order=bit_order))
+    for source in (text, text.encode()):
+        scanned = bits_or_error(lambda: list(iter_bits(source, labels, shots=shots, bit_order=bit_order)))
+        if isinstance(expected, type):
+            assert scanned is expected
+        else:
+            assert all(len(chunk) <= shots for chunk in scanned)
+            np.testing.assert_array_equal(np.concatenate(scanned) if scanned else expected[:0], expected)
+
+
+@settings(deadline=None, max_examples=100)
+@given(bit_documents())
+def test_round_trip_through_text(document):
+    text, matrix, columns = document
+    result = read_labeled(text)
+    np.testing.assert_array_equal(result.bits(), matrix)
+    np.testing.assert_array_equal(result.bits(packed=True), np.packbits(matrix, axis=1))
+    np.testing.assert_array_equal(result.bits(bit_order="reversed"), matrix[:, ::-1])
+    arrays = result.arrays()
+    for key, array in columns:
+        if array.ndim == 1:
+            label = key.split(":")[2]
+            np.testing.assert_array_equal(arrays[label], array.astype(arrays[label].dtype))
+            assert arrays[label].dtype == {"RESULT": np.uint8, "BOOL": np.bool_, "FLOAT": np.float64}[key.split(":")[1]]
+
+
+def test_arrays_need_fill_for_a_missing_label():
+    result = read_labeled(format_columns([("USER:INT:a", np.array([1, 2]))]) + "START\nEND\t0\n")
+    with pytest.raises(ValueError, match="label 'a' is missing from some shots"):
+        result.arrays()
+    np.testing.assert_array_equal(result.arrays(fill=-1)["a"], [1, 2, -1])
+
+
+def test_arrays_say_what_to_install_without_numpy(monkeypatch):
+    result = read_labeled(format_columns([("USER:RESULT:a", b"\x01")]))
+    monkeypatch.setitem(sys.modules, "numpy", None)
+    for call in (result.bits, result.arrays, lambda: next(iter_bits("", shots=1))):
+        with pytest.raises(ImportError, match="pip install numpy"):
+            call()
+
+
+@pytest.mark.parametrize("enabled", [True, False])
+def test_collector_state_survives_bulk_calls_that_fail(enabled):
+    result = read_labeled(format_columns([("USER:RESULT:a", b"\x01\x00")]))
+    was = gc.isenabled()
+    (gc.enable if enabled else gc.disable)()
+    try:
+        for call in (lambda: result.memory(["missing"]), lambda: result.bits(["missing"]), result.shots,
+                     result.values, result.columns):  # fmt: skip
+            try:
+                call()
+            except ValueError:
+                pass
+            assert gc.isenabled() is enabled
+    finally:
+        (gc.enable if was else gc.disable)()
