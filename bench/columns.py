@@ -28,12 +28,13 @@ sys.path.insert(0, str(BENCH))
 
 from run import kib, save, settle_allocator, status_lines, time_round_robin  # noqa: E402
 
-from brevant import QirLabeledFormatter, format_columns, write_columns  # noqa: E402
+from brevant import QirLabeledFormatter, format_columns, iter_bits, read_labeled, write_columns  # noqa: E402
 
 # (full, quick): shots of the writing workloads (20 entries a shot; documents
 # near 20 MB, under glibc's 32 MiB line), of the reading ones, rounds.
 WRITE_SHOTS = (50_000, 10_000)
 READ_SHOTS = (200_000, 20_000)
+COLLECTOR_SHOTS = (100_000, 10_000)
 ROUNDS = (7, 3)
 WIDTH = 20
 FORMATTER = QirLabeledFormatter()
@@ -91,6 +92,57 @@ def writing(shots, rounds):
     return comparisons
 
 
+def reading(shots, rounds):
+    """bits() against memory(), and text to a matrix: the quick scan against
+    read + memory() + join + frombuffer."""
+    matrix = bit_matrix(shots)
+    text = format_columns(list(zip(result_keys(), np.ascontiguousarray(matrix.T))), {})
+    result = read_labeled(text)
+
+    def by_memory(_):
+        memory = read_labeled(text).memory()
+        return np.frombuffer("".join(memory).encode(), np.uint8).reshape(len(memory), -1) - ord("0")
+
+    def by_scan(_):
+        return np.concatenate(list(iter_bits(text, shots=shots)))
+
+    if not ((by_scan(None) == matrix).all() and (result.bits() == matrix).all() and (by_memory(None) == matrix).all()):
+        raise SystemExit("the bit matrices differ")
+    entries = shots * WIDTH
+    return {
+        "bits() and memory() of a read document": compare({
+            "memory()": lambda _: result.memory(),
+            "bits()": lambda _: result.bits(),
+        }, entries, rounds),
+        "text to a bit matrix": compare({
+            "read + memory() + join + frombuffer": by_memory,
+            "iter_bits": by_scan,
+        }, entries, rounds),
+    }  # fmt: skip
+
+
+def collector(shots, rounds):
+    """shots() with the interpreter's collector as the caller has it, against it disabled."""
+    text = format_columns(list(zip(result_keys(), np.ascontiguousarray(bit_matrix(shots).T))), {})
+    result = read_labeled(text)
+
+    def with_collector(enabled):
+        def call(_):
+            if enabled:
+                gc.enable()  # time_round_robin disables it around each call
+            try:
+                return result.shots()
+            finally:
+                gc.disable()
+
+        return call
+
+    return {"shots() and the collector": compare({
+        "collector disabled": with_collector(False),
+        "default collector": with_collector(True),
+    }, shots * WIDTH, rounds)}  # fmt: skip
+
+
 def compare(contestants, entries, rounds):
     times, _, _ = time_round_robin(contestants, None, rounds)
     first = next(iter(times))
@@ -132,6 +184,9 @@ TARGETS = [
     ("warm bits", "format_columns", "× qir_labeled_output's time", 0.25, True),
     ("warm mixed", "format_columns", "× qir_labeled_output's time", 0.25, True),
     ("end to end from a matrix", "format_columns of m[:, j]", "× the tuples path's time", 1 / 20, True),
+    ("bits() and memory() of a read document", "bits()", "× memory()'s time", 1.0, True),
+    ("text to a bit matrix", "iter_bits", "× read + memory() + join + frombuffer's time", 1 / 3, True),
+    ("shots() and the collector", "default collector", "× the time with it disabled", 1.3, True),
 ]
 WRITE_RSS_LIMIT_MB = 64
 
@@ -193,7 +248,11 @@ def main(argv=None):
         "load_average": os.getloadavg()[0],
     }
     settle_allocator()
-    report["comparisons"] = writing(WRITE_SHOTS[size], ROUNDS[size])
+    report["comparisons"] = {
+        **writing(WRITE_SHOTS[size], ROUNDS[size]),
+        **reading(READ_SHOTS[size], ROUNDS[size]),
+        **collector(COLLECTOR_SHOTS[size], ROUNDS[size]),
+    }
     report["write_memory"] = write_memory(args.big_mb) if args.big_mb else None
     report["targets"] = targets(report)
     save(args.out, "columns-quick" if args.quick else "columns", markdown(report), report)

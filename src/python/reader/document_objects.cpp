@@ -203,16 +203,17 @@ Ref bits_object(const reader::Outcomes& outcomes, reader::BitOrder order) {
         const std::string_view text = outcomes.text(index, order, buffer);
         if (shots == 0) {
             width = text.size();
-            bits.reserve(outcomes.of_shot.size() * width);
+            bits.resize(outcomes.of_shot.size() * width);
         } else if (text.size() != width) {
             PyErr_Format(PyExc_ValueError, "shot %zu has %zu bits where the first has %zu: the bits make no matrix",
                          shots, text.size(), width);
             throw PythonError{};
         }
-        for (char bit : text) bits.push_back(static_cast<char>(bit - '0'));
+        char* row = bits.data() + shots * width;
+        for (std::size_t j = 0; j < width; ++j) row[j] = static_cast<char>(text[j] - '0');
         ++shots;
     }
-    Ref data = created(PyByteArray_FromStringAndSize(bits.data(), static_cast<Py_ssize_t>(bits.size())));
+    Ref data = created(PyByteArray_FromStringAndSize(bits.data(), static_cast<Py_ssize_t>(shots * width)));
     return checked(Py_BuildValue("(Onn)", data.get(), static_cast<Py_ssize_t>(shots), static_cast<Py_ssize_t>(width)));
 }
 
