@@ -305,3 +305,52 @@ def test_collector_state_survives_bulk_calls_that_fail(enabled):
             assert gc.isenabled() is enabled
     finally:
         (gc.enable if was else gc.disable)()
+
+
+# --- the command line ---------------------------------------------------------
+
+
+def test_command_line_round_trip_through_numpy_files(tmp_path, capsys):
+    from brevant.cli import main as labeled
+    from brevant.read_cli import main as read
+
+    matrix = np.array([[0, 1, 1], [1, 0, 1]], np.uint8)
+    np.save(tmp_path / "m.npy", matrix)
+    np.savez(tmp_path / "c.npz", **{"USER:RESULT:a": matrix[:, 0], "USER:FLOAT:x": np.array([0.5, 2.0])})
+    text = tmp_path / "m.txt"
+    assert labeled([str(tmp_path / "m.npy"), "--labels", "a,b,c", "-o", str(text)]) == 0
+    assert read([str(text), "--npy", str(tmp_path / "out.npy"), "--labels", "c,a"]) == 0
+    np.testing.assert_array_equal(np.load(tmp_path / "out.npy"), matrix[:, [2, 0]])
+    assert labeled([str(tmp_path / "m.npy"), "--result-array", "q", "-o", str(text)]) == 0
+    assert text.read_text().count("OUTPUT\tRESULT_ARRAY\t101\tq\n") == 1
+    assert labeled([str(tmp_path / "c.npz"), "-a", "required_num_qubits=2", "-o", str(text)]) == 0
+    assert text.read_text() == format_columns([("USER:RESULT:a", matrix[:, 0]), ("USER:FLOAT:x", np.array([0.5, 2.0]))],
+                                              {"required_num_qubits": "2"})  # fmt: skip
+
+
+@pytest.mark.parametrize("argv, message", [
+    (["m.npy"], "m.npy: a .npy file is a (shots, bits) matrix read with --labels r0,r1,... or --result-array NAME"),
+    (["m.npy", "--labels", "a"], "m.npy: --labels names 1 columns, the matrix has 3"),
+    (["c.npz", "--labels", "a"], "c.npz: --labels and --result-array read a .npy bit matrix, not a .npz file"),
+    (["f.npy", "--labels", "a"], "f.npy: column 'USER:RESULT:a': takes bool, uint8 or int8 elements"),
+])  # fmt: skip
+def test_command_line_refuses_numpy_files_it_cannot_write(tmp_path, monkeypatch, capsys, argv, message):
+    from brevant.cli import main as labeled
+
+    monkeypatch.chdir(tmp_path)
+    np.save("m.npy", np.zeros((2, 3), np.uint8))
+    np.save("f.npy", np.zeros((2, 1)))
+    np.savez("c.npz", a=np.zeros(2))
+    assert labeled(argv) == 2
+    assert capsys.readouterr().err == f"brevant-labeled: error: {message}\n"
+
+
+def test_command_line_numpy_options_need_numpy(tmp_path, monkeypatch, capsys):
+    from brevant.cli import main as labeled
+    from brevant.read_cli import main as read
+
+    np.save(tmp_path / "m.npy", np.zeros((2, 3), np.uint8))
+    monkeypatch.setitem(sys.modules, "numpy", None)
+    assert labeled([str(tmp_path / "m.npy"), "--labels", "a,b,c"]) == 2
+    assert read(["--npy", str(tmp_path / "o.npy"), os.devnull]) == 2
+    assert capsys.readouterr().err.count("numpy: pip install numpy\n") == 2

@@ -70,13 +70,16 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     form = parser.add_mutually_exclusive_group()
     form.add_argument("--counts", action="store_true", help="number of shots per bit string, as JSON")
     form.add_argument("--memory", action="store_true", help="each shot's bit string, a line per shot")
+    form.add_argument(
+        "--npy", metavar="OUT.npy", help="the shots' bits as a (shots, bits) uint8 matrix in a .npy file (needs numpy)"
+    )
     parser.add_argument(
         "--labels", type=lambda text: text.split(","), metavar="L1,L2,...",
-        help="with --counts or --memory: the bits to take, in this order",
+        help="with --counts, --memory or --npy: the bits to take, in this order",
     )
     parser.add_argument(
         "--bit-order", choices=["record", "reversed"],
-        help="with --counts or --memory: the first result leftmost (record, the default) or rightmost",
+        help="with --counts, --memory or --npy: the first result leftmost (record, the default) or rightmost",
     )
     parser.add_argument(
         "--include-failed", action="store_true", help="with --counts: count the shots whose END code is not 0"
@@ -88,8 +91,8 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
     for option, given in (("--labels", args.labels is not None), ("--bit-order", args.bit_order is not None)):
-        if given and not (args.counts or args.memory):
-            parser.error(f"{option} needs --counts or --memory")
+        if given and not (args.counts or args.memory or args.npy):
+            parser.error(f"{option} needs --counts, --memory or --npy")
     if args.include_failed and not args.counts:
         parser.error("--include-failed needs --counts")
     args.bit_order = args.bit_order or "record"
@@ -123,6 +126,10 @@ def write_bits(source: NamedInput, args: argparse.Namespace, out: TextIO) -> Non
             counts, failed, problems = count_stream(
                 source, args.labels, errors=args.errors, bit_order=args.bit_order, include_failed=args.include_failed
             )
+        elif args.npy:
+            numpy = numpy_module()
+            result = read_labeled(source, errors=args.errors)
+            bits, problems = result.bits(args.labels, bit_order=args.bit_order), result.problems
         else:
             result = read_labeled(source, errors=args.errors)
             memory, problems = result.memory(args.labels, bit_order=args.bit_order), result.problems
@@ -136,8 +143,25 @@ def write_bits(source: NamedInput, args: argparse.Namespace, out: TextIO) -> Non
             print(f"{PROG}: left out {failed} failed shot{'s' * (failed != 1)} (END not 0;"
                   " --include-failed counts them)", file=sys.stderr)  # fmt: skip
         out.write(json.dumps(counts, sort_keys=True) + "\n")
+    elif args.npy:
+        try:
+            numpy.save(args.npy, bits)
+        except OSError as exc:
+            raise NpyNotWritten(exc) from None
     else:
         out.writelines(bits + "\n" for bits in memory)
+
+
+class NpyNotWritten(Exception):
+    """The --npy file could not be written."""
+
+
+def numpy_module() -> Any:
+    try:
+        import numpy
+    except ImportError:
+        raise InputError("--npy needs numpy: pip install numpy") from None
+    return numpy
 
 
 def warn(name: str, problems: list[LabeledParseError]) -> None:
@@ -155,12 +179,14 @@ def read_and_write(args: argparse.Namespace) -> int:
     try:
         with open_input(args.input) as stream, open_output(args.output, stream) as out:
             source = NamedInput(stream, args.input)
-            if args.counts or args.memory:
+            if args.counts or args.memory or args.npy:
                 write_bits(source, args, out)
             else:
                 write_shots(source, args.errors, out)
     except LabeledParseError as exc:
         return failure_status(PROG, args.output, InputError(located(name, exc)))
+    except NpyNotWritten as exc:
+        return failure_status(PROG, args.npy, exc.args[0])
     except (InputError, Refused, OSError) as exc:
         return failure_status(PROG, args.output, exc)
     return 0
