@@ -36,7 +36,7 @@ def result_bits(reader: Any, labels: list[str] | None, bit_order: BitOrder, pack
     """`LabeledResult.bits` from the reader's memory, without a str per shot."""
     np = numpy_module()
     data, shots, width = reader.bits(labels, bit_order)
-    matrix = np.frombuffer(data, np.uint8).reshape(shots, width)
+    matrix: numpy.ndarray = np.frombuffer(data, np.uint8).reshape(shots, width)
     return np.packbits(matrix, axis=1) if packed else matrix
 
 
@@ -103,4 +103,5 @@ def iter_bits(
 
 def rows(np: Any, scan: Any, shots: int) -> numpy.ndarray:
     data, count, width = _columns.bit_scan_take(scan, shots)
-    return np.frombuffer(data, np.uint8).reshape(count, width)
+    matrix: numpy.ndarray = np.frombuffer(data, np.uint8).reshape(count, width)
+    return matrix

@@ -388,7 +388,7 @@ def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
     if not args.raw_tags:
         refuse_line_ends_in(flags, "--attribute")
     arrays = args.input.lower().endswith(NUMPY_SUFFIXES)
-    if not arrays and (args.labels or args.result_array):
+    if not arrays and (args.labels is not None or args.result_array is not None):
         raise InputError("--labels and --result-array read a .npy file")
     with open_input(args.input) as stream, open_output(args.output, stream) as text_out:
         out = ValueWatch(text_out)
@@ -416,17 +416,17 @@ def read_arrays(stream: IO[bytes], name: str, labels: list[str] | None, result_a
     except (ValueError, OSError, EOFError) as exc:
         raise InputError(f"{name}: not a .npy or .npz file: {exc}") from None
     if not isinstance(data, numpy.ndarray):
-        if labels or result_array:
+        if labels is not None or result_array is not None:
             raise InputError(f"{name}: --labels and --result-array read a .npy bit matrix, not a .npz file")
         with data:
             return [(key, data[key]) for key in data.files]
-    if data.ndim != 2 or not (labels or result_array):
+    if data.ndim != 2 or (labels is None and result_array is None):
         raise InputError(f"{name}: a .npy file is a (shots, bits) matrix read with --labels r0,r1,... or --result-array NAME")
-    if result_array:
+    if result_array is not None:
         return [(f"USER:RESULT_ARRAY:{result_array}", data)]
-    if len(labels or []) != data.shape[1]:
+    if labels is None or len(labels) != data.shape[1]:
         raise InputError(f"{name}: --labels names {len(labels or [])} columns, the matrix has {data.shape[1]}")
-    return [(f"USER:RESULT:{label}", data[:, j]) for j, label in enumerate(labels or [])]
+    return [(f"USER:RESULT:{label}", data[:, j]) for j, label in enumerate(labels)]
 
 
 def convert_arrays(columns: list[Any], name: str, flags: dict[str, str | None], out: ValueWatch) -> None:
