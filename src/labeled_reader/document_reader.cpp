@@ -22,7 +22,10 @@ std::string_view rest_from(std::string_view line, const Field& field) {
 }  // namespace
 
 DocumentReader::DocumentReader(ErrorMode errors, Limits limits)
-    : errors_(errors), limits_(limits), splitter_(limits.max_line_bytes) {}
+    : errors_(errors),
+      limits_(limits),
+      large_shot_(std::min<std::uint64_t>(limits.max_labels, limits.max_shot_entries)),
+      splitter_(limits.max_line_bytes) {}
 
 void DocumentReader::feed(std::string_view chunk) {
     if (state_ == State::Failed) throw *failure_;
@@ -190,42 +193,30 @@ void DocumentReader::output(const Record& r) {
     std::optional<QirType> type = qir_type_named(type_field.text);
     if (!type) fail(type_field.column, "unknown output type " + quoted(type_field.text));
     std::string_view value = value_field.text;
-    auto type_name = [&] { return std::string(qir_type_name(*type)); };
     bool container = *type == QirType::Array || *type == QirType::Tuple;
     Entry entry;
     if (*type == QirType::ResultArray) {
-        if (!is_bit_string(value)) fail(value_field.column, "RESULT_ARRAY value " + quoted(value) + " is not a string of bits");
+        if (!is_bit_string(value)) value_error(ValueProblem::NotBits, *type, value_field);
         entry = entry_of(EntryKind::Bits, static_cast<std::uint32_t>(value.size()), doc_.bits.size());
         doc_.bits.append(value);
     } else if (std::optional<std::uint64_t> count; container && (count = parse_count(value))) {
-        if (*count > limits_.max_shot_entries)
-            fail(value_field.column, type_name() + " of " + quoted(value) + " elements: a shot holds at most " +
-                                         std::to_string(limits_.max_shot_entries) + " records");
-        if (*count > 0 && open_.size() >= limits_.max_nesting)
-            fail(value_field.column, "containers nested more than " + std::to_string(limits_.max_nesting) + " deep");
+        if (*count > limits_.max_shot_entries) value_error(ValueProblem::CountBeyondLimit, *type, value_field);
+        if (*count > 0 && open_.size() >= limits_.max_nesting) value_error(ValueProblem::TooDeep, *type, value_field);
         entry = entry_of(EntryKind::Container, static_cast<std::uint32_t>(*count), 0);
     } else if (container && value.size() > 1 && value[0] == '-' && is_integer_text(value)) {
-        fail(value_field.column, type_name() + " of " + quoted(value) + " elements: a count is not negative");
+        value_error(ValueProblem::NegativeCount, *type, value_field);
     } else if (!value.empty() && value.front() == '[') {
         std::size_t first = doc_.list_items.size();
-        if (!parse_list(value, doc_.list_items)) fail(value_field.column, "value " + quoted(value) + " is not a list of numbers");
+        if (!parse_list(value, doc_.list_items)) value_error(ValueProblem::NotAList, *type, value_field);
         entry = entry_of(EntryKind::List, static_cast<std::uint32_t>(doc_.list_items.size() - first), first);
     } else if (std::optional<Scalar> scalar =
                    parse_scalar(value, *type == QirType::Double ? ValueContext::Double : ValueContext::Other)) {
         entry = entry_of(*scalar);
-    } else if (is_integer_text(value)) {
-        // Python ints have no width: an integer of any length reads as one.
-        std::string_view digits = value.substr(value[0] == '-' || value[0] == '+' ? 1 : 0);
-        if (digits.size() > limits_.max_int_digits)
-            fail(value_field.column, type_name() + " value of " + std::to_string(digits.size()) + " digits: at most " +
-                                         std::to_string(limits_.max_int_digits) + " are read");
-        entry = entry_of(EntryKind::BigInt, static_cast<std::uint32_t>(value.size()), doc_.bits.size());
-        doc_.bits.append(value);
     } else {
-        fail(value_field.column, type_name() + " value " + quoted(value) + " is not a number or a bool");
+        entry = big_integer(*type, value_field);
     }
     if (*type == QirType::Result && !(entry.is_scalar() && as_bit(entry.scalar())))
-        fail(value_field.column, "RESULT value " + quoted(value) + " is not a bit (0, 1, true or false)");
+        value_error(ValueProblem::NotABit, *type, value_field);
 
     bool tagged = r.field_count == 3;
     append(entry, *type, tagged ? &r.fields[2] : nullptr, value);
@@ -233,16 +224,14 @@ void DocumentReader::output(const Record& r) {
 
 void DocumentReader::append(Entry entry, QirType type, const Field* tag, std::string_view value) {
     std::size_t position = doc_.entries.size() - shot_.first_entry;
-    if (position >= limits_.max_shot_entries)
-        fail(1, "a shot of more than " + std::to_string(limits_.max_shot_entries) + " records");
     std::uint32_t column = labels_.intern(doc_.columns, type, tag != nullptr, tag ? tag->text : std::string_view(),
                                           position, max_document_labels);
     if (column == LabelTable::none)
         fail(tag ? tag->column : 1, "more than " + std::to_string(max_document_labels) +
                                         " distinct labels in a document read whole; read it as a stream");
     if (column == LabelTable::not_text) fail(tag->column, "label " + quoted(tag->text) + " is not UTF-8 text");
-    if (position >= limits_.max_labels) [[unlikely]]
-        count_shot_label(column, tag);
+    if (position >= large_shot_) [[unlikely]]
+        check_large_shot(position, column, tag);
     entry.column = column;
     (tag ? doc_.saw_tagged_output : doc_.saw_untagged_output) = true;
 
@@ -258,9 +247,47 @@ void DocumentReader::append(Entry entry, QirType type, const Field* tag, std::st
     while (!open_.empty() && open_.back().remaining == 0) open_.pop_back();
 }
 
-// Past `max_labels` records, a shot's distinct labels are counted: the labels
-// of the records so far once, then each new one.
-void DocumentReader::count_shot_label(std::uint32_t column, const Field* tag) {
+// Python ints have no width: an integer of any length reads as one.
+Entry DocumentReader::big_integer(QirType type, const Field& field) {
+    std::string_view value = field.text;
+    if (!is_integer_text(value)) value_error(ValueProblem::NotANumber, type, field);
+    std::string_view digits = value.substr(value[0] == '-' || value[0] == '+' ? 1 : 0);
+    if (digits.size() > limits_.max_int_digits) value_error(ValueProblem::TooManyDigits, type, field);
+    Entry entry = entry_of(EntryKind::BigInt, static_cast<std::uint32_t>(value.size()), doc_.bits.size());
+    doc_.bits.append(value);
+    return entry;
+}
+
+// Messages are built here, away from the path every record takes.
+void DocumentReader::value_error(ValueProblem problem, QirType type, const Field& field) const {
+    std::string name(qir_type_name(type));
+    std::string value = quoted(field.text);
+    switch (problem) {
+        case ValueProblem::NotBits: fail(field.column, name + " value " + value + " is not a string of bits");
+        case ValueProblem::CountBeyondLimit:
+            fail(field.column, name + " of " + value + " elements: a shot holds at most " +
+                                   std::to_string(limits_.max_shot_entries) + " records");
+        case ValueProblem::TooDeep:
+            fail(field.column, "containers nested more than " + std::to_string(limits_.max_nesting) + " deep");
+        case ValueProblem::NegativeCount: fail(field.column, name + " of " + value + " elements: a count is not negative");
+        case ValueProblem::NotAList: fail(field.column, "value " + value + " is not a list of numbers");
+        case ValueProblem::NotANumber: fail(field.column, name + " value " + value + " is not a number or a bool");
+        case ValueProblem::TooManyDigits: {
+            std::size_t digits = field.text.size() - (field.text[0] == '-' || field.text[0] == '+');
+            fail(field.column, name + " value of " + std::to_string(digits) + " digits: at most " +
+                                   std::to_string(limits_.max_int_digits) + " are read");
+        }
+        case ValueProblem::NotABit: fail(field.column, name + " value " + value + " is not a bit (0, 1, true or false)");
+    }
+    fail(field.column, name + " value " + value);
+}
+
+// A shot of many records: past `max_labels` of them its distinct labels are
+// counted, the labels of the records so far once, then each new one.
+void DocumentReader::check_large_shot(std::size_t position, std::uint32_t column, const Field* tag) {
+    if (position >= limits_.max_shot_entries)
+        fail(1, "a shot of more than " + std::to_string(limits_.max_shot_entries) + " records");
+    if (position < limits_.max_labels) return;
     if (shot_label_seen_.size() < doc_.columns.size()) shot_label_seen_.resize(doc_.columns.size());
     auto see = [&](std::uint32_t c) {
         if (shot_label_seen_[c]) return;

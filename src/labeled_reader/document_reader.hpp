@@ -58,6 +58,11 @@ private:
     void start(const Record& r);
     void metadata(const Record& r, std::string_view text);
     void output(const Record& r);
+    enum class ValueProblem : std::uint8_t {
+        NotBits, CountBeyondLimit, TooDeep, NegativeCount, NotAList, NotANumber, TooManyDigits, NotABit
+    };
+    Entry big_integer(QirType type, const Field& field);
+    [[noreturn, gnu::cold, gnu::noinline]] void value_error(ValueProblem problem, QirType type, const Field& field) const;
     // `tag` is null for a record without one; `value` is a RESULT_ARRAY's bits.
     void append(Entry entry, QirType type, const Field* tag, std::string_view value);
     void end(const Record& r);
@@ -70,7 +75,7 @@ private:
         }
     }
     void add_unpacked_bit(bool bit);
-    void count_shot_label(std::uint32_t column, const Field* tag);
+    void check_large_shot(std::size_t position, std::uint32_t column, const Field* tag);
     void forget_labels();
     void drop_shot();
     [[noreturn]] void fail(std::size_t column, std::string message) const;
@@ -80,6 +85,7 @@ private:
 
     ErrorMode errors_;
     Limits limits_;
+    std::uint64_t large_shot_;  // records in a shot past which the shot's limits are checked
     LineSplitter splitter_;
     Document doc_;
     LabelTable labels_;
