@@ -250,7 +250,7 @@ def bits_or_error(read):
 def test_scan_gives_the_readers_bits(document, edit, bit_order, labels, shots):
     text = EDITS[edit](document[0])
     expected = bits_or_error(lambda: read_labeled(text).bits(labels, bit_order=bit_order))
-    for source in (text, text.encode()):
+    for source in (text, text.encode(), io.StringIO(text), io.BytesIO(text.encode())):
         scanned = bits_or_error(lambda: list(iter_bits(source, labels, shots=shots, bit_order=bit_order)))
         if isinstance(expected, type):
             assert scanned is expected

@@ -67,9 +67,11 @@ def iter_bits(
     """(shots, bits) uint8 matrices for successive chunks of at most `shots` shots.
 
     The bits are `LabeledResult.memory`'s. A document in brevant's own form
-    (RESULT records in the first shot's order in every shot) given as text,
-    bytes or a path is scanned straight into the matrices, in memory bounded
-    by a chunk; any other document, and a file object, is read whole first.
+    (RESULT records in the first shot's order in every shot) is scanned
+    straight into the matrices, in memory bounded by a chunk. Any other
+    document is read whole by `read_labeled`, from where the scan stopped
+    when the source can be read again (text, bytes, a path or a seekable
+    file); a file that cannot seek is read whole from the start.
     """
     np = numpy_module()
     if shots < 1:
@@ -81,7 +83,9 @@ def iter_bits(
         raise ValueError(f"bit_order must be {' or '.join(map(repr, orders))}, not {bit_order!r}")
     chosen = reader._labels(labels)
     given = 0
-    if isinstance(source, (str, bytes, bytearray, memoryview, os.PathLike)):
+    seekable = callable(getattr(source, "seekable", None)) and source.seekable()
+    start = source.tell() if seekable else None
+    if seekable or isinstance(source, (str, bytes, bytearray, memoryview, os.PathLike)):
         scan = _columns.bit_scan(chosen, bit_order == "reversed")
         ended = False
         for chunk in source_chunks(source, whole=True):
@@ -96,9 +100,11 @@ def iter_bits(
             while _columns.bit_scan_ready(scan):
                 yield rows(np, scan, shots)
             return
+        if seekable:
+            source.seek(start)
     matrix = reader.read_labeled(source).bits(chosen, bit_order=bit_order)
-    for start in range(given, len(matrix), shots):  # the quick scan gave the rows before `given`
-        yield matrix[start : start + shots]
+    for first in range(given, len(matrix), shots):  # the quick scan gave the rows before `given`
+        yield matrix[first : first + shots]
 
 
 def rows(np: Any, scan: Any, shots: int) -> numpy.ndarray:
