@@ -1,6 +1,7 @@
 """Counts the shots of every labeled output file in a folder, one worker process per core.
 
-Counts merge by addition: each file is read and counted on its own, in parallel, and the
+(`brevant-read --counts -j N FILE ...` does the same from the command line; this
+shows how to do it from Python.) Counts merge by addition: each file is read and counted on its own, in parallel, and the
 per-file counts are summed. Only the small count dicts travel between processes.
 
     python examples/count_folder.py FOLDER [--pattern '*.txt'] [--labels r0,r1,r2]
@@ -44,8 +45,11 @@ def main() -> None:
     parser.add_argument("--pattern", default="*.txt", help="which files to count (default: *.txt)")
     parser.add_argument("--labels", type=lambda text: text.split(","), help="bits to count, in order")
     args = parser.parse_args()
+    # Checked here, in one line: a worker's error would come back with the pool's traceback.
+    if args.labels is not None and len(set(args.labels)) != len(args.labels):
+        parser.exit(2, f"{parser.prog}: error: --labels names a label more than once\n")
     if not any(args.folder.glob(args.pattern)):
-        parser.error(f"no file in {str(args.folder)!r} matches {args.pattern!r}")
+        parser.exit(2, f"{parser.prog}: error: no file in {str(args.folder)!r} matches {args.pattern!r}\n")
     try:
         total = count_folder(args.folder, args.pattern, args.labels)
     except Unreadable as exc:

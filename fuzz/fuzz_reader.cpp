@@ -18,6 +18,7 @@
 
 namespace {
 
+using namespace brevant;
 using namespace brevant::reader;
 
 constexpr Limits small_limits{64, 8, 4, 32, 8};

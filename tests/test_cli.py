@@ -1,9 +1,14 @@
 """The brevant-labeled converter, run as users run it: in a child process."""
 
+import bz2
 import concurrent.futures
 import contextlib
 import fcntl
+import gzip
+import importlib.util
+import io
 import json
+import lzma
 import os
 import pty
 import shutil
@@ -299,6 +304,8 @@ BAD_INPUTS = [
     ("in.json", '[[], [["USER:RESULT:x\\nOUTPUT\\tRESULT\\t1\\tfake", 1]]]', "{path}: [1]: tag 'x\\nOUTPUT\\tRESULT\\t1\\tfake' holds a line end", "(--raw-tags writes it as it is)"),
     ("in.jsonl", '[]\n[["USER:RESULT:r", 0], ["USER:INT:x\\u000dEND\\t0", 1]]\n', "{path}:2: tag 'x\\rEND\\t0' holds a line end", "record of its own"),
     ("in.json", '{"shots": [], "attributes": {"qir_profiles": "a\\nb"}}', "{path}: attributes: qir_profiles: the value holds a line end", "--raw-tags"),
+    ("in.json", gzip.compress(b"[[]]")[:12], "cannot read '{path}': ", "Compressed file ended"),
+    ("in.jsonl", lzma.compress(b"[]\n")[:-9] + bytes(9), "cannot read '{path}': ", "Corrupt input data"),
 ]
 
 
@@ -535,6 +542,7 @@ MEASUREMENTS = EXAMPLES / "measurements.txt"
         pytest.param(1, [*READ, "--counts", MEASUREMENTS], 1, ["brevant-read: error: cannot write standard output: it is closed"], id="read-stdout-closed"),
         pytest.param("no-reader", [*READ, MEASUREMENTS], 141, [], id="read-no-reader"),
         pytest.param(1, [*CHECK, MEASUREMENTS], 1, ["brevant-check: error: cannot write standard output: it is closed"], id="check-stdout-closed"),
+        pytest.param(1, [*CHECK, "-q", MEASUREMENTS], 0, [], id="check-quiet-needs-no-stdout"),
         pytest.param("no-reader", [*CHECK, WORKED_PATH], 141, [], id="check-no-reader"),
     ],
 )
@@ -545,22 +553,102 @@ def test_standard_streams(kind, command, status, errors):
     assert not proc.stdout  # least of all a message meant for standard error
 
 
+LIST_VALUE = "list-value: ARRAY value '[3, 4]' is a list; a container is an ARRAY or TUPLE record followed by its element records"
+
+
+@pytest.mark.parametrize(
+    "inputs, status, out, errors",
+    [
+        pytest.param(
+            [os.fsdecode(b"bad\xffname.txt"), "missing.txt", "worked.txt"], 2,
+            [f"bad\\xffname.txt:11: {LIST_VALUE}", f"worked.txt:11: {LIST_VALUE}"],
+            ["brevant-check: error: cannot read 'missing.txt': No such file or directory"],
+            id="each-input-reported-also-after-a-name-not-utf8",
+        ),
+        pytest.param(
+            ["/dev/zero"], 2,
+            ["/dev/zero:1: line-too-long: line of 16777217 characters, longer than 16777216; not checked",
+             "/dev/zero:1: header-missing: expected HEADER schema_version 2.1 here",
+             "/dev/zero:1: no-shots: document holds no complete shot"],
+            ["brevant-check: error: /dev/zero: a line longer than 16777216 bytes; the rest is not checked"],
+            id="endless-line",
+        ),
+    ],
+)
+def test_check_reports_each_input(inputs, status, out, errors, tmp_path):
+    for name in "worked.txt", os.fsdecode(b"bad\xffname.txt"):
+        (tmp_path / name).write_bytes(WORKED)
+    proc = subprocess.run([*CHECK, *inputs], capture_output=True, cwd=tmp_path, timeout=60)
+    assert (proc.returncode, proc.stdout.decode().splitlines(), stderr_lines(proc)) == (status, out, errors)
+
+
+@pytest.mark.parametrize("compress", [gzip.compress, bz2.compress, lzma.compress], ids=["gzip", "bzip2", "xz"])
+def test_compressed_input_reads_as_the_plain_one(compress, tmp_path, monkeypatch):
+    plain = MEASUREMENTS.read_bytes()
+    packed = tmp_path / "measurements.txt.z"
+    packed.write_bytes(compress(plain))
+    expected = brevant.read_labeled(plain)
+    assert brevant.read_labeled(packed.read_bytes()).shots() == expected.shots()
+    assert brevant.check_labeled(packed) == brevant.check_labeled(plain)
+    monkeypatch.setattr("brevant._lines.CHUNK_CHARS", 1000)  # streaming: many chunks, split anywhere
+    assert list(brevant.iter_shots(packed)) == expected.shots()
+    assert brevant.count_labeled(io.BytesIO(packed.read_bytes())) == expected.counts()
+    for command, stdin in [([*READ, "--memory", packed], None), ([*READ, "--memory"], packed.read_bytes())]:
+        proc = subprocess.run(command, input=stdin, capture_output=True, timeout=60)
+        assert (proc.returncode, proc.stdout.decode().split()) == (0, expected.memory())
+    assert subprocess.run([*CHECK, packed], timeout=60).returncode == 0
+    for name, text in [("shots.jsonl", EXAMPLES / "measurements.jsonl"), ("shots.json", WORKED_PATH)]:
+        (tmp_path / name).write_bytes(compress(text.read_bytes()))
+        assert run(tmp_path / name).stdout == run(text).stdout
+
+
+@pytest.mark.skipif(importlib.util.find_spec("compression") is not None, reason="zstd may be read here")
+def test_zstd_without_the_module_is_named():
+    zstd_frame = b"\x28\xb5\x2f\xfd" + bytes(10)
+    with pytest.raises(ValueError, match=r"zstd-compressed, which Python 3\.\d+ cannot read \(compression\.zstd comes with 3\.14\)"):
+        brevant.read_labeled(zstd_frame)
+    proc = subprocess.run([*READ], input=zstd_frame, capture_output=True, timeout=60)
+    assert (proc.returncode, stderr_lines(proc)[0].split(": ")[:3]) == (2, ["brevant-read", "error", "cannot read '<stdin>'"])
+
+
 def test_read_back_and_written_again_is_the_same_document():
     written = run(EXAMPLES / "measurements.jsonl").stdout
     shots = subprocess.run([*READ, MEASUREMENTS], capture_output=True, check=True, timeout=60).stdout
     assert run("--jsonl", stdin=shots).stdout == written == MEASUREMENTS.read_bytes()
 
 
-def test_count_folder_sums_the_counts_of_each_file(tmp_path):
+def test_counts_of_several_files_are_the_sum_of_each(tmp_path):
     (tmp_path / "a.txt").write_bytes(MEASUREMENTS.read_bytes())
     first_shots = (EXAMPLES / "measurements.jsonl").read_bytes().splitlines(keepends=True)[:40]
-    (tmp_path / "b.txt").write_bytes(run("--jsonl", stdin=b"".join(first_shots)).stdout)
-    proc = subprocess.run([sys.executable, EXAMPLES / "count_folder.py", tmp_path], capture_output=True, check=True, timeout=120)
-    each = [brevant.read_labeled(path).counts() for path in (tmp_path / "a.txt", tmp_path / "b.txt")]
-    assert json.loads(proc.stdout) == Counter(each[0]) + Counter(each[1])
+    (tmp_path / "b.txt.gz").write_bytes(gzip.compress(run("--jsonl", stdin=b"".join(first_shots)).stdout))
+    paths = [tmp_path / "a.txt", tmp_path / "b.txt.gz", tmp_path / "a.txt"]
+    each = [Counter(brevant.read_labeled(path.read_bytes()).counts(["r1", "r0"])) for path in paths]
+    expected = dict(each[0] + each[1] + each[2])
+    assert brevant.count_labeled(paths, ["r1", "r0"]) == expected
+    for jobs in "1", "2":
+        proc = subprocess.run([*READ, "--counts", "--labels", "r1,r0", "-j", jobs, *paths], capture_output=True, timeout=120)
+        assert (proc.returncode, json.loads(proc.stdout), proc.stderr) == (0, expected, b""), jobs
+    folder = subprocess.run([sys.executable, EXAMPLES / "count_folder.py", tmp_path, "--labels", "r1,r0", "--pattern", "*.txt*"], capture_output=True, check=True, timeout=120)
+    assert json.loads(folder.stdout) == dict(each[0] + each[1])
 
 
-@pytest.mark.parametrize("name, command", [("brevant-labeled", MODULE), ("brevant-read", READ)])
+@pytest.mark.parametrize(
+    "command, error",
+    [
+        ([*READ, "--counts", "-j", "2", MEASUREMENTS, "{bad}"], "brevant-read: error: {bad}:2:1: "),
+        ([*READ, "--counts", "-j", "0", MEASUREMENTS], "brevant-read: error: argument -j/--jobs: expected a whole number of at least 1, got '0'"),
+        ([sys.executable, EXAMPLES / "count_folder.py", EXAMPLES, "--labels", "r0,r0"], "count_folder.py: error: --labels names a label more than once"),
+    ],
+)
+def test_many_files_errors_end_in_one_line(command, error, tmp_path):
+    bad = tmp_path / "bad.txt"
+    bad.write_text("START\nNOT A RECORD\n")
+    proc = subprocess.run([str(arg).format(bad=bad) for arg in command], capture_output=True, timeout=120)
+    assert (proc.returncode, proc.stdout) == (2, b"")
+    assert stderr_lines(proc)[-1].startswith(error.format(bad=bad)) and b"Traceback" not in proc.stderr
+
+
+@pytest.mark.parametrize("name, command", [("brevant-labeled", MODULE), ("brevant-read", READ), ("brevant-check", CHECK)])
 def test_no_input_on_a_terminal_shows_the_usage(name, command):
     proc = subprocess.run(command, stdin=pty.openpty()[1], capture_output=True, timeout=60)
     lines = stderr_lines(proc)

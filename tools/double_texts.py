@@ -115,4 +115,4 @@ if __name__ == "__main__":
     if sys.argv[1] == "--write":
         write_texts(int(sys.argv[2]))
     else:
-        compare(sys.argv[1:3], int(sys.argv[3]) if len(sys.argv) > 3 else 1_000_000)
+        compare(sys.argv[1:3], int(sys.argv[3]) if len(sys.argv) > 3 else 500_000)

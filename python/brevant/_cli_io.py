@@ -7,12 +7,12 @@ through `open_output`:
                                reader that went away ends the run as listed below
     open_input(path)           the input's bytes ("-" is standard input) as a NamedInput,
                                whose failures to read are InputError
-    open_output(path, source)  a UTF-8 text stream with LF line ends to "-" (standard
+    open_output(path, inputs)  a UTF-8 text stream with LF line ends to "-" (standard
                                output) or to `path`, written safely whatever is there
     failure_status(...)        says why a run failed, in one line, and gives its status
     Refused                    raised by open_output before anything is created: the
                                path must not be written
-    add_input_output(...)      the INPUT and -o OUTPUT arguments of a one-input tool;
+    add_input_output(...)      the INPUT and -o OUTPUT arguments of a tool;
     require_input(...)         and its usage error when no input is named on a terminal
     exit_status_help(...)      the "exit status" part of a tool's --help
 
@@ -35,8 +35,10 @@ import stat
 import sys
 import tempfile
 import threading
-from collections.abc import Callable, Iterator
+from collections.abc import Callable, Iterator, Sequence
 from typing import BinaryIO, TextIO
+
+from brevant._lines import decompressed, decompression_errors
 
 # What a shell reports for a program killed by SIGPIPE, the usual end of `cmd | head`.
 BROKEN_PIPE = 128 + 13
@@ -76,17 +78,22 @@ def failure_status(prog: str, output: str, exc: Exception) -> int:
     return 1
 
 
-def add_input_output(parser: argparse.ArgumentParser, input_help: str, task: str) -> None:
-    parser.add_argument("input", nargs="?", default="-", help=f"{input_help}; '-' or none reads standard input")
+def add_input_output(parser: argparse.ArgumentParser, input_help: str, task: str, many: bool = False) -> None:
+    """The INPUT (or with `many`, INPUT ... as `inputs`) and -o OUTPUT arguments."""
+    help = f"{input_help}; '-' or none reads standard input"
+    if many:
+        parser.add_argument("inputs", nargs="*", default=["-"], metavar="INPUT", help=help)
+    else:
+        parser.add_argument("input", nargs="?", default="-", help=help)
     parser.add_argument(
         "-o", "--output", default="-",
         help=f"write here instead of standard output; a file is replaced only if the {task} succeeds",
     )
 
 
-def require_input(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
+def require_input(parser: argparse.ArgumentParser, inputs: list[str]) -> None:
     """Standard input on a terminal would wait silently: show the usage instead."""
-    if args.input == "-" and sys.stdin is not None and sys.stdin.isatty():
+    if "-" in inputs and sys.stdin is not None and sys.stdin.isatty():
         parser.error("no input: name a file, or pipe the input in")
 
 
@@ -131,12 +138,26 @@ def interrupt(signum: int, frame: object) -> None:
     raise Interrupted(signum)
 
 
-class NamedInput:
-    """An input read in chunks, whose failure to read is told apart from one to write."""
+def shown(path: str) -> str:
+    """An input's name as messages give it; bytes of a file name that are not UTF-8 as \\xNN."""
+    return "<stdin>" if path == "-" else os.fsencode(path).decode("utf-8", "backslashreplace")
 
-    def __init__(self, stream: BinaryIO, path: str) -> None:
-        self.stream = stream
-        self.name = "<stdin>" if path == "-" else path
+
+class NamedInput:
+    """An open input read in chunks, whose failure to read is told apart from one to write.
+
+    Compressed input is read decompressed; `raw` is the file as opened.
+    """
+
+    def __init__(self, raw: BinaryIO, path: str) -> None:
+        self.raw = raw
+        self.name = shown(path)
+        self.size = regular_file_size(raw)
+        with self.reading():
+            self.stream: BinaryIO = decompressed(raw)
+
+    def fileno(self) -> int:
+        return self.raw.fileno()
 
     def read(self, size: int = -1) -> bytes:
         with self.reading():
@@ -150,25 +171,36 @@ class NamedInput:
     def reading(self) -> Iterator[None]:
         try:
             yield
-        except OSError as exc:
-            raise InputError(f"cannot read {self.name!r}: {exc.strerror or exc}") from None
+        # Evaluated only on a failure: it names the errors of the decompressors loaded by then.
+        except (ValueError, *decompression_errors()) as exc:
+            reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
+            raise InputError(f"cannot read '{self.name}': {reason}") from None
 
     def __iter__(self) -> Iterator[bytes]:
         return iter(self.readline, b"")
 
 
+def regular_file_size(stream: BinaryIO) -> int | None:
+    """The byte count a progress bar can show: a regular file's size, else unknown."""
+    try:
+        found = os.fstat(stream.fileno())
+    except (OSError, ValueError):  # a stream without a file descriptor, as under a test runner
+        return None
+    return found.st_size if stat.S_ISREG(found.st_mode) else None
+
+
 @contextlib.contextmanager
-def open_input(path: str) -> Iterator[BinaryIO]:
+def open_input(path: str) -> Iterator[NamedInput]:
     try:
         stream = standard_input() if path == "-" else open(path, "rb")
     except OSError as exc:
-        source = "standard input" if path == "-" else repr(path)
+        source = "standard input" if path == "-" else f"'{shown(path)}'"
         raise InputError(f"cannot read {source}: {exc.strerror}") from None
     if path == "-":
-        yield stream
+        yield NamedInput(stream, path)
         return
     with stream:
-        yield stream
+        yield NamedInput(stream, path)
 
 
 def standard_input() -> BinaryIO:
@@ -178,8 +210,8 @@ def standard_input() -> BinaryIO:
 
 
 @contextlib.contextmanager
-def open_output(path: str, source: BinaryIO | None = None) -> Iterator[TextIO]:
-    """`source`, the open input, is refused as output when it is a regular file.
+def open_output(path: str, inputs: Sequence[str] = ()) -> Iterator[TextIO]:
+    """The `inputs` (paths, "-" for standard input) are refused as output when regular files.
 
     A regular file (also one reached through symlinks) or a path that does not exist yet
     appears only whole: the text goes to a temporary file beside it, renamed over it when
@@ -195,10 +227,10 @@ def open_output(path: str, source: BinaryIO | None = None) -> Iterator[TextIO]:
         target = None
     if target is not None and stat.S_ISDIR(target.st_mode):
         raise Refused(f"refusing to write {path!r}: it is a directory")
-    if target is not None and source is not None and stat.S_ISREG(target.st_mode):
-        if os.path.samestat(target, os.fstat(source.fileno())):
+    if target is not None and stat.S_ISREG(target.st_mode):
+        if any(same_file(target, sys.stdin if name == "-" else name) for name in inputs):
             raise Refused(f"refusing to write {path!r}: it is the input file")
-    if target is not None and sys.stdout is not None and same_file(target, sys.stdout):
+    if target is not None and same_file(target, sys.stdout):
         yield from write_standard_output()
     elif target is None or stat.S_ISREG(target.st_mode):
         yield from replace_whole(os.path.realpath(path), target)
@@ -206,11 +238,15 @@ def open_output(path: str, source: BinaryIO | None = None) -> Iterator[TextIO]:
         yield from write_through(path, target)
 
 
-def same_file(target: os.stat_result, stream: TextIO) -> bool:
-    try:
-        return os.path.samestat(target, os.fstat(stream.fileno()))
-    except (OSError, ValueError):  # a stream without a file descriptor, as under a test runner
+def same_file(target: os.stat_result, other: str | TextIO | None) -> bool:
+    """Whether `other`, a path or a standard stream, is the file `target`."""
+    if other is None:
         return False
+    try:
+        found = os.stat(other) if isinstance(other, str) else os.fstat(other.fileno())
+    except (OSError, ValueError):  # missing, or a stream without a file descriptor, as under a test runner
+        return False
+    return os.path.samestat(target, found)
 
 
 def write_standard_output() -> Iterator[TextIO]:

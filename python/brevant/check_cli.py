@@ -3,11 +3,22 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import sys
 from typing import TextIO
 
 from brevant import __version__
-from brevant._cli_io import InputError, NamedInput, exit_status_help, failure_status, open_input, open_output, run
+from brevant._cli_io import (
+    InputError,
+    NamedInput,
+    exit_status_help,
+    failure_status,
+    open_input,
+    open_output,
+    require_input,
+    run,
+)
+from brevant._lines import MAX_LINE_CHARS
 from brevant.checker import VERSIONS, iter_findings
 
 CHECK_PROG = "brevant-check"
@@ -44,19 +55,46 @@ def parse_check_args(argv: list[str] | None) -> argparse.Namespace:
         help="print nothing; stop reading an input at its first departure",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
-    return parser.parse_args(argv)
+    args = parser.parse_args(argv)
+    require_input(parser, args.inputs)
+    return args
 
 
-def check_input(path: str, version: str, quiet: bool, out: TextIO) -> bool:
-    """Whether the input conforms; its findings are written to `out` unless `quiet`."""
-    with open_input(path) as stream:
-        source = NamedInput(stream, path)
+class BoundedLines:
+    """An input that ends once a line grows past the longest the checker holds: a line
+    that never ends (as /dev/zero's) would be read for ever."""
+
+    def __init__(self, source: NamedInput) -> None:
+        self.source = source
+        self.line_bytes = 0  # since the last line end
+        self.cut = False
+
+    def read(self, size: int = -1) -> bytes:
+        if self.cut:
+            return b""
+        chunk = self.source.read(size)
+        end = max(chunk.rfind(b"\n"), chunk.rfind(b"\r"))
+        self.line_bytes = len(chunk) - end - 1 if end >= 0 else self.line_bytes + len(chunk)
+        excess = self.line_bytes - (MAX_LINE_CHARS + 1)
+        if excess > 0:  # the line is kept one byte longer than the limit: the checker reports it
+            self.cut = True
+            chunk = chunk[: len(chunk) - excess]
+        return chunk
+
+
+def check_input(path: str, version: str, out: TextIO | None) -> bool:
+    """Whether the input conforms; its findings are written to `out`, or with none the
+    reading stops at the first."""
+    with open_input(path) as source:
+        bounded = BoundedLines(source)
         conforms = True
-        for finding in iter_findings(source, version=version):
+        for finding in iter_findings(bounded, version=version):
             conforms = False
-            if quiet:
+            if out is None:
                 break
             out.write(f"{source.name}:{finding.line}: {finding.code}: {finding.message}\n")
+    if bounded.cut:
+        raise InputError(f"{source.name}: a line longer than {MAX_LINE_CHARS} bytes; the rest is not checked")
     return conforms
 
 
@@ -67,10 +105,11 @@ def main(argv: list[str] | None = None) -> int:
 def check_all(args: argparse.Namespace) -> int:
     status = 0
     try:
-        with open_output("-") as out:
+        # Under -q nothing is written, so a closed standard output is no failure.
+        with contextlib.nullcontext() if args.quiet else open_output("-") as out:
             for path in args.inputs:
                 try:
-                    if not check_input(path, args.schema_version, args.quiet, out):
+                    if not check_input(path, args.schema_version, out):
                         status = max(status, 1)
                 except InputError as exc:
                     print(f"{CHECK_PROG}: error: {exc}", file=sys.stderr)

@@ -8,7 +8,6 @@ import contextlib
 import io
 import json
 import logging
-import os
 import re
 import sys
 from collections.abc import Callable, Iterable, Iterator
@@ -27,13 +26,12 @@ from brevant._cli_io import (
     require_input,
     run,
 )
+from brevant._reader import ATTRIBUTE_KEYS  # the only keys the formatter writes; the rest are dropped
 
 PROG = "brevant-labeled"
 LOGGER_NAME = "brevant.labeled_formatter"
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
 NUMPY_SUFFIXES = (".npy", ".npz")
-# The only attribute keys the formatter reads; the rest are carried and never written.
-ATTRIBUTES_READ = ("qir_profiles", "required_num_qubits", "required_num_results")
 # JSON text holds a line end only as an escape: text without one needs no closer look.
 ESCAPED_LINE_END = re.compile(rb"\\[nr]|\\u000[adAD]")
 # JSON has no NaN or infinity: brevant-read writes such a double as one of these strings.
@@ -154,7 +152,7 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("-v", "--verbose", action="store_true", help="report each skipped value")
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
-    require_input(parser, args)
+    require_input(parser, [args.input])
     return args
 
 
@@ -242,11 +240,11 @@ def read_document(data: bytes, name: str) -> tuple[list[Any], dict[str, str | No
 
 
 def warn_unread(attributes: dict[str, str | None]) -> None:
-    unread = [key for key in attributes if key not in ATTRIBUTES_READ]
+    unread = [key for key in attributes if key not in ATTRIBUTE_KEYS]
     if unread:
         print(
             f"{PROG}: warning: attributes not read: {', '.join(map(repr, unread))}"
-            f" (the attributes read are {', '.join(ATTRIBUTES_READ)})",
+            f" (the attributes read are {', '.join(ATTRIBUTE_KEYS)})",
             file=sys.stderr,
         )
 
@@ -382,7 +380,6 @@ def progress(counter: SkipCounter, size: int | None, name: str, quiet: bool) -> 
 
 def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
     """Runs the conversion; tells whether any value record was written."""
-    name = "<stdin>" if args.input == "-" else args.input
     flags: dict[str, str | None] = dict(args.attribute)
     jsonl = args.jsonl or args.input.lower().endswith(JSONL_SUFFIXES)
     if not args.raw_tags:
@@ -390,29 +387,28 @@ def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
     arrays = args.input.lower().endswith(NUMPY_SUFFIXES)
     if not arrays and (args.labels is not None or args.result_array is not None):
         raise InputError("--labels and --result-array read a .npy file")
-    with open_input(args.input) as stream, open_output(args.output, stream) as text_out:
+    with open_input(args.input) as source, open_output(args.output, [args.input]) as text_out:
         out = ValueWatch(text_out)
-        source = NamedInput(stream, args.input)
         if arrays:
-            convert_arrays(read_arrays(stream, name, args.labels, args.result_array), name, flags, out)
+            convert_arrays(read_arrays(source, args.labels, args.result_array), source.name, flags, out)
             return out.values
         if not jsonl:
-            convert_document(source.read(), name, flags, out, counter, args.raw_tags)
+            convert_document(source.read(), source.name, flags, out, counter, args.raw_tags)
             return out.values
-        size = os.fstat(stream.fileno()).st_size if stream.seekable() else None
-        with progress(counter, size, name, args.quiet) as advance:
-            convert_lines(source, name, flags, out, counter, advance, args.raw_tags)
+        with progress(counter, source.size, source.name, args.quiet) as advance:
+            convert_lines(source, source.name, flags, out, counter, advance, args.raw_tags)
         return out.values
 
 
-def read_arrays(stream: IO[bytes], name: str, labels: list[str] | None, result_array: str | None) -> list[Any]:
+def read_arrays(source: NamedInput, labels: list[str] | None, result_array: str | None) -> list[Any]:
     """The columns of a .npz file (an array per key) or of a .npy bit matrix."""
+    name = source.name
     try:
         import numpy
     except ImportError:
         raise InputError(f"{name}: reading .npy and .npz files needs numpy: pip install numpy") from None
     try:
-        data = numpy.load(io.BytesIO(stream.read()), allow_pickle=False)
+        data = numpy.load(io.BytesIO(source.read()), allow_pickle=False)
     except (ValueError, OSError, EOFError) as exc:
         raise InputError(f"{name}: not a .npy or .npz file: {exc}") from None
     if not isinstance(data, numpy.ndarray):

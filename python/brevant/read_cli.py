@@ -3,9 +3,14 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import math
 import sys
+from collections import Counter
+from collections.abc import Iterator
+from concurrent.futures import ProcessPoolExecutor
+from functools import partial
 from typing import Any, TextIO
 
 from brevant import __version__
@@ -20,8 +25,18 @@ from brevant._cli_io import (
     open_output,
     require_input,
     run,
+    shown,
 )
-from brevant.reader import ErrorMode, LabeledParseError, count_stream, iter_shots, read_labeled
+from brevant.reader import (
+    BitOrder,
+    ErrorMode,
+    LabeledParseError,
+    _chunked,
+    _labels,
+    count_stream,
+    iter_shots,
+    read_labeled,
+)
 
 PROG = "brevant-read"
 
@@ -34,13 +49,17 @@ output:
   (default)  one shot per line, as a JSON list of [label, value] pairs such as
              ["USER:RESULT:r0", 1]: brevant-labeled's own input, so that
              `{PROG} out.txt | brevant-labeled --jsonl` writes the shots
-             back (the METADATA block is not carried over: give it with -a).
-             A container is its count, ["USER:QIRARRAY:ghz", 3], followed by
-             its elements. Standard JSON: a double that is not finite is the
-             string "nan", "inf" or "-inf", which brevant-labeled reads back.
-             Read one shot at a time: memory stays flat however large the input.
-  --counts   a JSON object from bit string to number of shots
+             back (the METADATA block is not carried over, and every shot is
+             written with END 0: give the block with -a). A container is its
+             count, ["USER:QIRARRAY:ghz", 3], followed by its elements.
+             Standard JSON: a double that is not finite is the string "nan",
+             "inf" or "-inf", which brevant-labeled reads back.
+  --counts   a JSON object from bit string to number of shots, summed over
+             the inputs (-j N counts N files at once, each in its own process)
   --memory   one bit string per line, a line per shot
+
+Several inputs are read in turn, as one. Every form streams: memory stays
+bounded by a chunk of the input, however large it is.
 
 A bit string holds a shot's RESULT values and RESULT_ARRAY bits, each result
 at the place of its label's first appearance in the document (in a document
@@ -55,6 +74,7 @@ An unreadable input is reported as FILE:LINE:COLUMN: message.
 example:
   {PROG} results.txt | brevant-labeled --jsonl
   {PROG} --counts --labels r0,r1 results.txt
+  {PROG} --counts -j 4 results/*.txt
   my-runner --shots 1000 | {PROG} --memory | sort | uniq -c
 """
 
@@ -66,7 +86,7 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    add_input_output(parser, "document to read", "reading")
+    add_input_output(parser, "document to read", "reading", many=True)
     form = parser.add_mutually_exclusive_group()
     form.add_argument("--counts", action="store_true", help="number of shots per bit string, as JSON")
     form.add_argument("--memory", action="store_true", help="each shot's bit string, a line per shot")
@@ -88,6 +108,9 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         "--errors", choices=["raise", "collect"], default="raise",
         help="'collect' leaves out the shots that cannot be read instead of stopping (default: %(default)s)",
     )
+    parser.add_argument(
+        "-j", "--jobs", type=positive, default=1, metavar="N", help="with --counts: count N files at once (default: 1)"
+    )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
     for option, given in (("--labels", args.labels is not None), ("--bit-order", args.bit_order is not None)):
@@ -98,16 +121,55 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     args.bit_order = args.bit_order or "record"
     if args.labels is not None and len(set(args.labels)) != len(args.labels):
         parser.error("--labels names a label more than once")
-    require_input(parser, args)
+    if args.jobs > 1 and not args.counts:
+        parser.error("-j needs --counts")
+    if args.jobs > 1 and "-" in args.inputs:
+        parser.error("-j counts files: standard input cannot be shared between processes")
+    require_input(parser, args.inputs)
     return args
 
 
-def write_shots(source: NamedInput, errors: ErrorMode, out: TextIO) -> None:
-    for shot in iter_shots(source, errors=errors):
+def positive(text: str) -> int:
+    if not text.isdigit() or int(text) < 1:
+        raise argparse.ArgumentTypeError(f"expected a whole number of at least 1, got {text!r}")
+    return int(text)
+
+
+@contextlib.contextmanager
+def opened(path: str) -> Iterator[NamedInput]:
+    """An input whose parse errors are input errors naming their place."""
+    with open_input(path) as source:
         try:
-            out.write(json.dumps(shot, allow_nan=False) + "\n")
-        except ValueError:  # a double that is not finite
-            out.write(json.dumps([(key, finite(value)) for key, value in shot], allow_nan=False) + "\n")
+            yield source
+        except LabeledParseError as exc:
+            raise InputError(located(source.name, exc)) from None
+
+
+@contextlib.contextmanager
+def countable(name: str) -> Iterator[None]:
+    """Bits that cannot be counted as asked (shots that record different labels, or lack
+    a chosen one) are the input's fault."""
+    try:
+        yield
+    except LabeledParseError:
+        raise
+    except ValueError as exc:
+        raise InputError(f"{name}: {exc}") from None
+
+
+def located(name: str, error: LabeledParseError) -> str:
+    reason = str(error).removeprefix(f"line {error.line}, column {error.column}: ")
+    return f"{name}:{error.line}:{error.column}: {reason}"
+
+
+def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
+    with opened(path) as source:
+        for shot in iter_shots(source, errors=args.errors):
+            try:
+                out.write(json.dumps(shot, allow_nan=False) + "\n")
+            except ValueError:  # a double that is not finite
+                out.write(json.dumps([(key, finite(value)) for key, value in shot], allow_nan=False) + "\n")
+    return []  # the stream passes over the shots it leaves out
 
 
 def finite(value: Any) -> Any:
@@ -119,77 +181,95 @@ def finite(value: Any) -> Any:
     return value
 
 
-def write_bits(source: NamedInput, args: argparse.Namespace, out: TextIO) -> None:
-    try:
-        if args.counts:
-            # Counted a chunk at a time: memory stays flat however large the file.
-            counts, failed, problems = count_stream(
-                source, args.labels, errors=args.errors, bit_order=args.bit_order, include_failed=args.include_failed
-            )
-        elif args.npy:
-            numpy = numpy_module()
-            result = read_labeled(source, errors=args.errors)
-            bits, problems = result.bits(args.labels, bit_order=args.bit_order), result.problems
-        else:
-            result = read_labeled(source, errors=args.errors)
-            memory, problems = result.memory(args.labels, bit_order=args.bit_order), result.problems
-    except LabeledParseError:
-        raise
-    except ValueError as exc:  # shots that record different labels, or lack a chosen one
-        raise InputError(f"{source.name}: {exc}") from None
-    warn(source.name, problems)
-    if args.counts:
-        if failed:
-            print(f"{PROG}: left out {failed} failed shot{'s' * (failed != 1)} (END not 0;"
-                  " --include-failed counts them)", file=sys.stderr)  # fmt: skip
-        out.write(json.dumps(counts, sort_keys=True) + "\n")
-    elif args.npy:
-        try:
-            numpy.save(args.npy, bits)
-        except OSError as exc:
-            raise NpyNotWritten(exc) from None
-    else:
-        out.writelines(bits + "\n" for bits in memory)
+def write_memory(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
+    labels = _labels(args.labels)
+    with opened(path) as source, countable(source.name):
+        for reader in _chunked(source, args.errors):
+            out.writelines(bits + "\n" for bits in reader.memory_completed(labels, args.bit_order))
+        return [located(source.name, problem) for problem in reader.problems()]
 
 
 class NpyNotWritten(Exception):
     """The --npy file could not be written."""
 
 
-def numpy_module() -> Any:
+def write_npy(args: argparse.Namespace) -> None:
+    """The bits of every input's shots, in input order, as one matrix."""
     try:
         import numpy
     except ImportError:
         raise InputError("--npy needs numpy: pip install numpy") from None
-    return numpy
+    matrices = []
+    for path in args.inputs:
+        with opened(path) as source, countable(source.name):
+            result = read_labeled(source, errors=args.errors)
+            matrices.append(result.bits(args.labels, bit_order=args.bit_order))
+            warn([located(source.name, problem) for problem in result.problems])
+    if len({matrix.shape[1] for matrix in matrices}) > 1:
+        raise InputError("--npy: the inputs' shots have different numbers of bits")
+    try:
+        numpy.save(args.npy, numpy.concatenate(matrices))
+    except OSError as exc:
+        raise NpyNotWritten(exc) from None
 
 
-def warn(name: str, problems: list[LabeledParseError]) -> None:
-    for problem in problems:
-        print(f"{PROG}: warning: {located(name, problem)}", file=sys.stderr)
+def count_file(
+    path: str, labels: list[str] | None, errors: ErrorMode, bit_order: BitOrder, include_failed: bool
+) -> tuple[dict[str, int], list[str], int]:
+    """The input's counts, a warning for each shot left out and how many failed shots it
+    left out; run in a worker process too, so everything it returns or raises is plain
+    data that crosses intact."""
+    with opened(path) as source, countable(source.name):
+        counts, failed, problems = count_stream(
+            source, labels, errors=errors, bit_order=bit_order, include_failed=include_failed
+        )
+        return counts, [located(source.name, problem) for problem in problems], failed
 
 
-def located(name: str, error: LabeledParseError) -> str:
-    reason = str(error).removeprefix(f"line {error.line}, column {error.column}: ")
-    return f"{name}:{error.line}:{error.column}: {reason}"
+def counted(args: argparse.Namespace) -> Iterator[tuple[dict[str, int], list[str], int]]:
+    count = partial(
+        count_file, labels=args.labels, errors=args.errors, bit_order=args.bit_order, include_failed=args.include_failed
+    )
+    jobs = min(args.jobs, len(args.inputs))
+    if jobs == 1:
+        yield from map(count, args.inputs)
+        return
+    pool = ProcessPoolExecutor(jobs)
+    try:
+        yield from pool.map(count, args.inputs)
+    finally:
+        pool.shutdown(cancel_futures=True)  # after a failure or a signal, the files not begun are left
 
 
 def read_and_write(args: argparse.Namespace) -> int:
-    name = "<stdin>" if args.input == "-" else args.input
     try:
-        with open_input(args.input) as stream, open_output(args.output, stream) as out:
-            source = NamedInput(stream, args.input)
-            if args.counts or args.memory or args.npy:
-                write_bits(source, args, out)
+        with open_output(args.output, args.inputs) as out:
+            if args.counts:
+                total: Counter[str] = Counter()
+                left_out = 0
+                for counts, warnings, failed in counted(args):
+                    total.update(counts)
+                    warn(warnings)
+                    left_out += failed
+                if left_out:
+                    print(f"{PROG}: left out {left_out} failed shot{'s' * (left_out != 1)} (END not 0;"
+                          " --include-failed counts them)", file=sys.stderr)  # fmt: skip
+                out.write(json.dumps(total, sort_keys=True) + "\n")
+            elif args.npy:
+                write_npy(args)
             else:
-                write_shots(source, args.errors, out)
-    except LabeledParseError as exc:
-        return failure_status(PROG, args.output, InputError(located(name, exc)))
+                for path in args.inputs:
+                    warn((write_memory if args.memory else write_shots)(path, args, out))
     except NpyNotWritten as exc:
         return failure_status(PROG, args.npy, exc.args[0])
     except (InputError, Refused, OSError) as exc:
         return failure_status(PROG, args.output, exc)
     return 0
+
+
+def warn(warnings: list[str]) -> None:
+    for warning in warnings:
+        print(f"{PROG}: warning: {warning}", file=sys.stderr)
 
 
 def main(argv: list[str] | None = None) -> int:

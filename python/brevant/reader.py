@@ -37,7 +37,8 @@ hold a shot's RESULT values and the bits of its RESULT_ARRAY values:
 
 A ``source`` is the document text itself (a ``str``, as for `json.loads`;
 never a path), ``bytes``, a path (``os.PathLike``), or a binary or text file
-object, read in chunks.
+object, read in chunks; gzip, bzip2 and xz data (zstd from Python 3.14) is
+decompressed as it is read.
 
 Every departure from the record format is found while reading: with
 ``errors="raise"`` the first raises `LabeledParseError`; with
@@ -276,8 +277,14 @@ def count_labeled(
     """`read_labeled(source).counts(...)`, in memory bounded by a chunk, the
     largest shot and the number of distinct outcomes, never the file: for files
     of gigabytes.
+
+    `source` may also be a list of sources, each a document of its own, whose
+    counts are summed.
     """
-    return count_stream(source, labels, errors=errors, bit_order=bit_order, include_failed=include_failed)[0]
+    total: Counter[str] = Counter()
+    for one in source if isinstance(source, list) else [source]:
+        total.update(count_stream(one, labels, errors=errors, bit_order=bit_order, include_failed=include_failed)[0])
+    return dict(total)
 
 
 def count_stream(
@@ -288,27 +295,29 @@ def count_stream(
     bit_order: BitOrder = "record",
     include_failed: bool = False,
 ) -> tuple[dict[str, int], int, list[LabeledParseError]]:
-    """`count_labeled`, with how many failed shots it left out and the problems
-    met with ``errors="collect"``."""
-    reader = Reader(keep=True, errors=errors)
+    """`count_labeled` of one source, with how many failed shots it left out and
+    the problems met with ``errors="collect"``."""
     chosen = _labels(labels)
     total: Counter[str] = Counter()
     left_out = 0
-
-    def count() -> None:
-        nonlocal left_out
+    for reader in _chunked(source, errors):
         counts, failed = reader.count_completed(chosen, bit_order, include_failed)
         total.update(counts)
         left_out += failed
-        reader.discard()
+    return dict(total), left_out, reader.problems()
 
+
+def _chunked(source: Any, errors: ErrorMode) -> Iterator[Reader]:
+    """A reader fed `source` a chunk at a time, handed out after each chunk and at the
+    end holding only the shots completed since: memory stays bounded by a chunk."""
+    reader = Reader(keep=True, errors=errors)
     with _hint_for_str(source):
         for chunk in source_chunks(source):
             reader.feed(chunk)
-            count()
+            yield reader
+            reader.discard()
         reader.close()
-    count()
-    return dict(total), left_out, reader.problems()
+    yield reader
 
 
 def _stream(reader: Reader, chunks: Iterator[str | bytes | bytearray], hint: _hint_for_str) -> Iterator[Shot]:

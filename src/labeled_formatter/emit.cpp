@@ -13,7 +13,7 @@ bool record_start(OutputBuffer& out, TypeRow type, const OutputValue& value) {
     const std::size_t mark = text.size();
     const RecordPrefix& prefix = record_prefix(type);
     text.append({prefix.text, prefix.size});
-    if (record_value_text(text, row(type).rule, value)) return true;
+    if (record_value_text(text, rule(type), value)) return true;
     text.truncate(mark);
     ++out.skipped;
     return false;
@@ -28,9 +28,9 @@ void emit_value(OutputBuffer& out, TypeRow type, std::string_view tag, const Out
         out.text.truncate(mark);
         return;
     }
-    out.text.push_back('\t');
+    out.text.push_back(field_separator);
     out.text.append(tag);
-    out.text.push_back('\n');
+    out.text.push_back(line_feed);
 }
 
 void count_if_malformed(OutputBuffer& out, TypeRow type, const OutputValue& value) {

@@ -12,6 +12,7 @@
 #include "labeled_formatter/qir_type.hpp"
 #include "labeled_formatter/scalar_text.hpp"
 #include "labeled_formatter/value.hpp"
+#include "schema/records.hpp"
 
 namespace brevant {
 
@@ -32,19 +33,19 @@ struct RecordPrefix {
 };
 
 inline constexpr auto record_prefixes = [] {
-    constexpr std::string_view start = "OUTPUT\t";
     std::array<RecordPrefix, std::size(raw_types)> prefixes{};
     for (std::size_t i = 0; i < prefixes.size(); ++i) {
         RecordPrefix& prefix = prefixes[i];
-        for (char c : start) prefix.text[prefix.size++] = c;
-        for (char c : raw_types[i].qir_name) prefix.text[prefix.size++] = c;
-        prefix.text[prefix.size++] = '\t';
+        for (char c : kind_name(RecordKind::Output)) prefix.text[prefix.size++] = c;
+        prefix.text[prefix.size++] = field_separator;
+        for (char c : qir_name(raw_types[i].type)) prefix.text[prefix.size++] = c;
+        prefix.text[prefix.size++] = field_separator;
     }
     return prefixes;
 }();
 
 static_assert(std::ranges::all_of(raw_types, [](const RawType& t) {
-                  return std::string_view("OUTPUT\t\t").size() + t.qir_name.size() <= sizeof(RecordPrefix::text);
+                  return kind_name(RecordKind::Output).size() + 2 + qir_name(t.type).size() <= sizeof(RecordPrefix::text);
               }),
               "every record prefix fits its fixed-width copy");
 
@@ -60,9 +61,9 @@ BREVANT_INLINE void emit_plain_scalar(OutputBuffer& out, TypeRow type, std::stri
     char* p = begin;
     std::memcpy(p, prefix.text, sizeof prefix.text);
     p = write_scalar_text(p + prefix.size, scalar);
-    *p++ = '\t';
+    *p++ = field_separator;
     p = copy_short(p, tag.data(), tag.size());
-    *p++ = '\n';
+    *p++ = line_feed;
     out.text.advance(p - begin);
 }
 

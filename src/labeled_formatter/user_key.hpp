@@ -43,7 +43,7 @@ BREVANT_INLINE std::size_t raw_type_index(std::string_view key, std::index_seque
 // Absent for keys that are not user values and for raw types without a QIR
 // type: such entries are neither written nor counted.
 BREVANT_INLINE std::optional<UserEntry> user_entry(std::string_view key) noexcept {
-    constexpr std::string_view prefix = "USER:";
+    constexpr std::string_view prefix = user_key_prefix;
     if (!key.starts_with(prefix)) return std::nullopt;
     // The raw type ends at the first colon. Testing each known name for a
     // colon right after it finds that colon without scanning for it.

@@ -33,14 +33,9 @@ bool value_text(TextBuffer& out, const OutputValue& value) {
 bool bit_text(TextBuffer& out, std::span<const Scalar> items) {
     char* bits = out.reserve(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const Scalar& item = items[i];
-        if (item.kind == Scalar::Kind::Bool) {
-            bits[i] = item.boolean ? '1' : '0';
-        } else if (item.kind == Scalar::Kind::Int && (item.integer == 0 || item.integer == 1)) {
-            bits[i] = static_cast<char>('0' + item.integer);
-        } else {
-            return false;  // nothing was committed
-        }
+        const std::optional<bool> bit = as_bit(items[i]);
+        if (!bit) return false;  // nothing was committed
+        bits[i] = *bit ? '1' : '0';
     }
     out.advance(items.size());
     return true;

@@ -5,12 +5,19 @@
 #include <utility>
 #include <unordered_map>
 
-#include "labeled_reader/limits.hpp"
+#include "schema/limits.hpp"
+#include "schema/records.hpp"
 
 namespace brevant::reader {
 namespace {
 
-constexpr std::string_view result_prefix = "OUTPUT\tRESULT\t";
+// The fixed records as lines, without their LF.
+constexpr std::string_view line_of(std::string_view record) { return record.substr(0, record.size() - 1); }
+constexpr std::string_view schema_id_line = results_header_text.substr(0, results_header_text.find(line_feed));
+constexpr std::string_view schema_version_line = line_of(results_header_text.substr(schema_id_line.size() + 1));
+constexpr std::string_view start_line = line_of(shot_start_text);
+constexpr std::string_view end_line = line_of(shot_end_text);
+constexpr std::string_view result_prefix = output_prefix<QirType::Result>.view();
 // Labels beyond this many are left to the general reader and its bounds.
 constexpr std::size_t max_quick_labels = std::size_t{1} << 16;
 
@@ -25,7 +32,7 @@ int result_bit(std::string_view text) {
     if (text.size() < result_prefix.size() + 2 || std::memcmp(text.data(), result_prefix.data(), result_prefix.size()) != 0)
         return -1;
     const char bit = text[result_prefix.size()];
-    if ((bit != '0' && bit != '1') || text[result_prefix.size() + 1] != '\t') return -1;
+    if (!is_bit_char(bit) || text[result_prefix.size() + 1] != field_separator) return -1;
     return bit - '0';
 }
 
@@ -43,7 +50,7 @@ bool BitScan::feed(std::string_view chunk) {
     const char* const end = p + chunk.size();
     const std::size_t max_line = Limits{}.max_line_bytes;
     if (!carry_.empty()) {
-        const char* eol = static_cast<const char*>(std::memchr(p, '\n', chunk.size()));
+        const char* eol = static_cast<const char*>(std::memchr(p, line_feed, chunk.size()));
         carry_.append(p, eol ? eol : end);
         if (carry_.size() > max_line) stopped_ = true;
         if (!eol || stopped_) return !stopped_;
@@ -56,7 +63,7 @@ bool BitScan::feed(std::string_view chunk) {
         if (state_ == State::Shot && next_ < records_.size()) {
             const std::string& record = records_[next_];
             const std::size_t size = record.size();
-            if (static_cast<std::size_t>(end - p) >= size && (p[bit_at] == '0' || p[bit_at] == '1') &&
+            if (static_cast<std::size_t>(end - p) >= size && is_bit_char(p[bit_at]) &&
                 std::memcmp(p, record.data(), bit_at) == 0 &&
                 std::memcmp(p + bit_at + 1, record.data() + bit_at + 1, size - bit_at - 1) == 0) {
                 shot_[next_++] = static_cast<char>(p[bit_at] - '0');
@@ -64,7 +71,7 @@ bool BitScan::feed(std::string_view chunk) {
                 continue;
             }
         }
-        const char* eol = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const char* eol = static_cast<const char*>(std::memchr(p, line_feed, static_cast<std::size_t>(end - p)));
         if (!eol) {
             carry_.assign(p, end);
             if (carry_.size() > max_line) stopped_ = true;
@@ -96,29 +103,29 @@ std::string BitScan::take(std::size_t rows) {
 void BitScan::line(std::string_view text) {
     switch (state_) {
         case State::Shot:
-            if (next_ == labels_.size() && text == "END\t0") return end_shot();
+            if (next_ == labels_.size() && text == end_line) return end_shot();
             break;
         case State::Start:
-            if (text == "START") {
+            if (text == start_line) {
                 state_ = State::Shot;
                 next_ = 0;
                 return;
             }
             break;
         case State::SchemaId:
-            if (text == "HEADER\tschema_id\tlabeled") {
+            if (text == schema_id_line) {
                 state_ = State::SchemaVersion;
                 return;
             }
             break;
         case State::SchemaVersion:
-            if (text == "HEADER\tschema_version\t2.1") {
+            if (text == schema_version_line) {
                 state_ = State::FirstStart;
                 return;
             }
             break;
         case State::FirstStart:
-            if (text == "START") {
+            if (text == start_line) {
                 state_ = State::FirstShot;
                 return;
             }
@@ -130,11 +137,11 @@ void BitScan::line(std::string_view text) {
 }
 
 void BitScan::first_shot_line(std::string_view text) {
-    constexpr std::string_view metadata = "METADATA\t";
+    constexpr std::string_view metadata = entry_point_text.substr(0, kind_name(RecordKind::Metadata).size() + 1);
     if (text.starts_with(metadata) && labels_.empty()) {
         // A key, then at most one value.
         const std::string_view entry = text.substr(metadata.size());
-        const std::size_t tab = entry.find('\t');
+        const std::size_t tab = entry.find(field_separator);
         const std::string_view key = entry.substr(0, tab);
         const std::string_view value = tab == std::string_view::npos ? std::string_view() : entry.substr(tab + 1);
         if (!key.empty() && plain_field(key) && plain_field(value)) return;
@@ -143,11 +150,11 @@ void BitScan::first_shot_line(std::string_view text) {
         if (!label.empty() && plain_field(label) && labels_.size() < max_quick_labels &&
             seen_.emplace(label).second) {
             labels_.emplace_back(label);
-            records_.push_back(std::string(result_prefix) + "0\t" + std::string(label) + "\n");
+            records_.push_back(std::string(result_prefix) + '0' + field_separator + std::string(label) + line_feed);
             shot_.push_back(static_cast<char>(bit));
             return;
         }
-    } else if (text == "END\t0") {
+    } else if (text == end_line) {
         return end_first_shot();
     }
     stopped_ = true;

@@ -13,42 +13,11 @@
 #include <utility>
 #include <vector>
 
-#include "labeled_reader/qir_type.hpp"
 #include "labeled_reader/huge_pages.hpp"
+#include "schema/qir_types.hpp"
+#include "schema/scalar.hpp"
 
 namespace brevant::reader {
-
-enum class ScalarKind : std::uint8_t { Bool, Int, Float };
-
-struct Scalar {
-    ScalarKind kind;
-    union {
-        bool boolean;
-        std::int64_t integer;
-        double real;
-    };
-};
-
-inline Scalar bool_scalar(bool b) noexcept {
-    Scalar s{ScalarKind::Bool, {}};
-    s.integer = 0;  // an Entry copies all eight bytes
-    s.boolean = b;
-    return s;
-}
-inline Scalar int_scalar(std::int64_t i) noexcept { Scalar s{ScalarKind::Int, {}}; s.integer = i; return s; }
-inline Scalar float_scalar(double d) noexcept { Scalar s{ScalarKind::Float, {}}; s.real = d; return s; }
-
-// A RESULT value counts as a measured bit only when it is one.
-inline std::optional<bool> as_bit(const Scalar& s) noexcept {
-    if (s.kind == ScalarKind::Bool) return s.boolean;
-    if (s.kind == ScalarKind::Int && (s.integer == 0 || s.integer == 1)) return s.integer == 1;
-    return std::nullopt;
-}
-
-// An INT beyond 64 bits: its decimal text, handed to Python as it is written.
-struct BigInt {
-    std::string_view text;
-};
 
 // A label is a QIR type and a tag; records of the ordered schema have none.
 struct Column {
@@ -84,15 +53,20 @@ struct Entry {
     EntryKind kind() const noexcept { return static_cast<EntryKind>(kind_bits); }
     bool is_scalar() const noexcept { return kind() <= EntryKind::Float; }
     Scalar scalar() const noexcept {
-        Scalar s{static_cast<ScalarKind>(kind_bits), {}};
+        Scalar s;
+        s.kind = static_cast<Scalar::Kind>(kind_bits);
         s.integer = integer;
         return s;
     }
 };
 static_assert(sizeof(Entry) == 16);
-static_assert(static_cast<int>(EntryKind::Bool) == static_cast<int>(ScalarKind::Bool) &&
-              static_cast<int>(EntryKind::Int) == static_cast<int>(ScalarKind::Int) &&
-              static_cast<int>(EntryKind::Float) == static_cast<int>(ScalarKind::Float));
+
+// An Entry holds its column in 24 bits: the labels one document may hold at
+// once. A streaming reader forgets the labels of the shots it handed out.
+inline constexpr std::uint32_t max_document_labels = std::uint32_t{1} << 24;
+static_assert(static_cast<int>(EntryKind::Bool) == static_cast<int>(Scalar::Kind::Bool) &&
+              static_cast<int>(EntryKind::Int) == static_cast<int>(Scalar::Kind::Int) &&
+              static_cast<int>(EntryKind::Float) == static_cast<int>(Scalar::Kind::Float));
 
 inline Entry entry_of(EntryKind kind, std::uint32_t size, std::uint64_t offset) noexcept {
     Entry e{};

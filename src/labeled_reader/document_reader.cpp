@@ -93,14 +93,14 @@ void DocumentReader::require_text(const Field& field) const {
 void DocumentReader::record(std::string_view text) {
     // The record most documents are made of, "OUTPUT\tRESULT\t<bit>\t<tag>",
     // goes straight to its entry.
-    static constexpr std::string_view result_prefix = "OUTPUT\tRESULT\t";
+    static constexpr std::string_view result_prefix = output_prefix<QirType::Result>.view();
     if (text.size() > result_prefix.size() + 1 && state_ == State::InShot &&
         std::memcmp(text.data(), result_prefix.data(), result_prefix.size()) == 0) {
         char bit = text[result_prefix.size()];
-        if ((bit == '0' || bit == '1') && text[result_prefix.size() + 1] == '\t') {
+        if (is_bit_char(bit) && text[result_prefix.size() + 1] == field_separator) {
             std::size_t tag_start = result_prefix.size() + 2;
             Field tag{text.substr(tag_start), tag_start + 1};
-            return append(entry_of(int_scalar(bit - '0')), QirType::Result, &tag, {});
+            return append(entry_of(Scalar::from_int(bit - '0')), QirType::Result, &tag, {});
         }
     }
     if (text.empty()) return;
@@ -260,7 +260,7 @@ Entry DocumentReader::big_integer(QirType type, const Field& field) {
 
 // Messages are built here, away from the path every record takes.
 void DocumentReader::value_error(ValueProblem problem, QirType type, const Field& field) const {
-    std::string name(qir_type_name(type));
+    std::string name(qir_name(type));
     std::string value = quoted(field.text);
     switch (problem) {
         case ValueProblem::NotBits: fail(field.column, name + " value " + value + " is not a string of bits");
@@ -320,7 +320,7 @@ void DocumentReader::end(const Record& r) {
     // A shot that failed may stop inside a container.
     if (!open_.empty() && exit_code == 0) {
         const OpenContainer& open = open_.front();
-        fail(1, std::string(qir_type_name(open.type)) + " at line " + std::to_string(open.line) +
+        fail(1, std::string(qir_name(open.type)) + " at line " + std::to_string(open.line) +
                     " misses elements: the shot ends first");
     }
     shot_.entry_count = doc_.entries.size() - shot_.first_entry;

@@ -18,11 +18,11 @@
 
 #include "labeled_reader/document.hpp"
 #include "labeled_reader/label_table.hpp"
-#include "labeled_reader/limits.hpp"
 #include "labeled_reader/line_splitter.hpp"
 #include "labeled_reader/modes.hpp"
 #include "labeled_reader/parse_error.hpp"
 #include "labeled_reader/record.hpp"
+#include "schema/limits.hpp"
 
 namespace brevant::reader {
 

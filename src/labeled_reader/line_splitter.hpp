@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "schema/records.hpp"
+
 namespace brevant::reader {
 
 // Sink: void line(std::string_view text, std::uint64_t number);
@@ -23,13 +25,13 @@ public:
         const char* end = p + chunk.size();
         if (after_cr_ && p != end) {
             after_cr_ = false;
-            if (*p == '\n') ++p;
+            if (*p == line_feed) ++p;
         }
         // Lines mostly end in LF; CR is looked for once per chunk and again
         // only after each one found.
-        const char* next_cr = find(p, end, '\r');
+        const char* next_cr = find(p, end, carriage_return);
         while (p != end) {
-            const char* eol = find(p, end, '\n');
+            const char* eol = find(p, end, line_feed);
             if (next_cr < eol) {
                 eol = next_cr;
                 next_cr = nullptr;
@@ -61,10 +63,10 @@ public:
             if (!next_cr) {
                 if (p == end) {
                     after_cr_ = true;
-                } else if (*p == '\n') {
+                } else if (*p == line_feed) {
                     ++p;
                 }
-                next_cr = find(p, end, '\r');
+                next_cr = find(p, end, carriage_return);
             }
         }
     }

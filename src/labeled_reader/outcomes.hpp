@@ -20,9 +20,9 @@
 #include <vector>
 
 #include "labeled_reader/document.hpp"
-#include "labeled_reader/limits.hpp"
 #include "labeled_reader/modes.hpp"
 #include "labeled_reader/parse_error.hpp"
+#include "schema/limits.hpp"
 
 namespace brevant::reader {
 

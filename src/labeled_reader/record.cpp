@@ -1,7 +1,5 @@
 #include "labeled_reader/record.hpp"
 
-#include <cstring>
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -9,46 +7,28 @@
 namespace brevant::reader {
 namespace {
 
-struct KindName {
-    std::string_view name;
-    RecordKind kind;
-};
-
-// Most frequent first: a shot is mostly OUTPUT records.
-constexpr KindName kind_names[] = {
-    {"OUTPUT", RecordKind::Output}, {"START", RecordKind::Start},   {"END", RecordKind::End},
-    {"METADATA", RecordKind::Metadata}, {"HEADER", RecordKind::Header},
-};
-
-const QirTypeName& row(QirType type) noexcept {
-    for (const QirTypeName& name : qir_type_names)
-        if (name.type == type) return name;
-    return qir_type_names[0];
-}
+char upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Fields are short, so a library call per TAB costs more than the scan;
 // sixteen bytes are compared at once where the target has SSE2.
 const char* next_tab(const char* p, const char* end) noexcept {
 #if defined(__SSE2__)
-    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i tab = _mm_set1_epi8(field_separator);
     for (; end - p >= 16; p += 16) {
         auto block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         if (int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(block, tab))) return p + __builtin_ctz(hits);
     }
 #endif
-    while (p != end && *p != '\t') ++p;
+    while (p != end && *p != field_separator) ++p;
     return p;
 }
 
 }  // namespace
 
-bool equal_ignoring_case(std::string_view text, std::string_view upper) noexcept {
-    if (text.size() != upper.size()) return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char c = text[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != upper[i]) return false;
-    }
+bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (upper(a[i]) != upper(b[i])) return false;
     return true;
 }
 
@@ -78,19 +58,17 @@ Record split_record(std::string_view line) noexcept {
     return record;
 }
 
+// The common kind and type are tested first, by a compare the compiler sees whole.
 std::optional<RecordKind> record_kind(std::string_view text) noexcept {
-    if (text.size() == 6 && std::memcmp(text.data(), "OUTPUT", 6) == 0) return RecordKind::Output;
-    const KindName* row = find_named(kind_names, text, &KindName::name);
+    if (text == kind_name(RecordKind::Output)) return RecordKind::Output;
+    const RecordKindInfo* row = find_named(record_kinds, text, &RecordKindInfo::name);
     return row ? std::optional(row->kind) : std::nullopt;
 }
 
 std::optional<QirType> qir_type_named(std::string_view text) noexcept {
-    if (text.size() == 6 && std::memcmp(text.data(), "RESULT", 6) == 0) return QirType::Result;
-    const QirTypeName* row = find_named(qir_type_names, text, &QirTypeName::qir);
+    if (text == qir_name(QirType::Result)) return QirType::Result;
+    const QirTypeInfo* row = find_named(qir_types, text, &QirTypeInfo::name);
     return row ? std::optional(row->type) : std::nullopt;
 }
-
-std::string_view qir_type_name(QirType type) noexcept { return row(type).qir; }
-std::string_view raw_type_name(QirType type) noexcept { return row(type).raw; }
 
 }  // namespace brevant::reader

@@ -7,11 +7,10 @@
 #include <optional>
 #include <string_view>
 
-#include "labeled_reader/qir_type.hpp"
+#include "schema/qir_types.hpp"
+#include "schema/records.hpp"
 
 namespace brevant::reader {
-
-enum class RecordKind : std::uint8_t { Header, Start, Metadata, Output, End };
 
 struct Field {
     std::string_view text;
@@ -34,11 +33,7 @@ Record split_record(std::string_view line) noexcept;
 std::optional<RecordKind> record_kind(std::string_view text) noexcept;
 std::optional<QirType> qir_type_named(std::string_view text) noexcept;
 
-// The type name a record carries, and the caller's raw type name the
-// formatter writes as that type (its input form is "USER:<raw>:<label>").
-std::string_view qir_type_name(QirType type) noexcept;
-std::string_view raw_type_name(QirType type) noexcept;
-
-bool equal_ignoring_case(std::string_view text, std::string_view upper) noexcept;
+// ASCII letters compared without regard to case.
+bool equal_ignoring_case(std::string_view a, std::string_view b) noexcept;
 
 }  // namespace brevant::reader

@@ -84,19 +84,19 @@ bool is_integer_text(std::string_view text) noexcept {
 
 std::optional<Scalar> parse_scalar(std::string_view text, ValueContext context) noexcept {
     bool real_context = context == ValueContext::Double;
-    if (text.size() == 1 && is_digit(text[0])) return int_scalar(text[0] - '0');
-    if (equal_ignoring_case(text, "TRUE")) return bool_scalar(true);
-    if (equal_ignoring_case(text, "FALSE")) return bool_scalar(false);
+    if (text.size() == 1 && is_digit(text[0])) return Scalar::from_int(text[0] - '0');
+    if (equal_ignoring_case(text, "TRUE")) return Scalar::from_bool(true);
+    if (equal_ignoring_case(text, "FALSE")) return Scalar::from_bool(false);
     std::string_view digits = text;
     if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
     if (all_digits(digits) && !(real_context && text == "-0")) {
         std::int64_t value = 0;
         const char* first = text[0] == '+' ? text.data() + 1 : text.data();
         auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
-        if (ec == std::errc() && end == text.data() + text.size()) return int_scalar(value);
+        if (ec == std::errc() && end == text.data() + text.size()) return Scalar::from_int(value);
         if (!real_context) return std::nullopt;
     }
-    if (auto real = parse_real(text)) return float_scalar(*real);
+    if (auto real = parse_real(text)) return Scalar::from_double(*real);
     return std::nullopt;
 }
 
@@ -130,12 +130,6 @@ std::optional<std::uint64_t> parse_count(std::string_view text) noexcept {
     if (ec == std::errc::result_out_of_range) return UINT64_MAX;
     if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
-}
-
-bool is_bit_string(std::string_view text) noexcept {
-    for (char c : text)
-        if (c != '0' && c != '1') return false;
-    return true;
 }
 
 }  // namespace brevant::reader

@@ -31,6 +31,4 @@ bool parse_list(std::string_view text, std::vector<Scalar>& out);
 // count, or UINT64_MAX for one beyond 64 bits.
 std::optional<std::uint64_t> parse_count(std::string_view text) noexcept;
 
-bool is_bit_string(std::string_view text) noexcept;
-
 }  // namespace brevant::reader

@@ -91,7 +91,7 @@ Column read_column(PyObject* item, Py_ssize_t index, ColumnSource& source) {
     if (const std::optional<std::string_view> problem = column_problem(column))
         throw_column_error(PyExc_TypeError, key, std::string(*problem).c_str());
     const Py_ssize_t dims = int_attribute(view, "ndim");
-    const bool matrix = row(column.type).rule == ValueRule::Bits;
+    const bool matrix = rule(column.type) == ValueRule::Bits;
     if (dims != (matrix ? 2 : 1))
         throw_column_error(PyExc_ValueError, key,
                            matrix ? "RESULT_ARRAY takes a (shots, bits) matrix" : "expected one value per shot (1-D)");

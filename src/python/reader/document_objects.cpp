@@ -38,11 +38,11 @@ Ref text_object(std::string_view text) {
 
 namespace {
 
-Ref scalar_object(const reader::Scalar& scalar) {
+Ref scalar_object(const Scalar& scalar) {
     switch (scalar.kind) {
-        case reader::ScalarKind::Bool: return Ref::borrow(scalar.boolean ? Py_True : Py_False);
-        case reader::ScalarKind::Int: return created(PyLong_FromLongLong(scalar.integer));
-        case reader::ScalarKind::Float: return created(PyFloat_FromDouble(scalar.real));
+        case Scalar::Kind::Bool: return Ref::borrow(scalar.boolean ? Py_True : Py_False);
+        case Scalar::Kind::Int: return created(PyLong_FromLongLong(scalar.integer));
+        case Scalar::Kind::Float: return created(PyFloat_FromDouble(scalar.real));
     }
     throw InternalFailure{"unknown scalar kind"};
 }
@@ -58,8 +58,8 @@ PyObject* DocumentObjects::key(const Document& doc, std::uint32_t column) {
     Ref& slot = keys_[column];
     if (!slot) {
         const reader::Column& c = doc.columns[column];
-        std::string text = "USER:";
-        text += reader::raw_type_name(c.type);
+        std::string text(user_key_prefix);
+        text += raw_name(c.type);
         text += ':';
         text += c.tag;
         slot = text_object(text);  // the reader let only UTF-8 labels in

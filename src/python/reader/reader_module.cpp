@@ -1,17 +1,29 @@
 // The module definition of brevant._reader and its one execution step.
 
+#include "python/reader/document_objects.hpp"
 #include "python/reader/parse_error_type.hpp"
 #include "python/reader/reader_type.hpp"
 #include "python/runtime/errors.hpp"
+#include "python/runtime/ref.hpp"
+#include "schema/records.hpp"
 
 namespace brevant::py {
 namespace {
+
+// The attribute keys the formatter writes, for the package's converter.
+Ref attribute_keys_object() {
+    Ref keys = created(PyTuple_New(static_cast<Py_ssize_t>(std::size(attribute_keys))));
+    for (std::size_t i = 0; i < std::size(attribute_keys); ++i)
+        PyTuple_SetItem(keys.get(), static_cast<Py_ssize_t>(i), text_object(attribute_keys[i].key).release());
+    return keys;
+}
 
 int exec_module(PyObject* module) {
     return guarded<int>(-1, [&] {
         if (PyModule_AddObjectRef(module, "Reader", reader_class()) < 0) throw_fetched();
         if (PyModule_AddObjectRef(module, "LabeledParseError", parse_error_class()) < 0) throw_fetched();
         if (PyModule_AddObjectRef(module, "PanicException", panic_exception_type()) < 0) throw_fetched();
+        if (PyModule_AddObjectRef(module, "ATTRIBUTE_KEYS", attribute_keys_object().get()) < 0) throw_fetched();
         return 0;
     });
 }

@@ -201,7 +201,7 @@ reader::Outcomes query_outcomes(ReaderState& state, reader::BitPicker& picker, r
         bool known = std::any_of(kept.begin(), kept.end(), [&](const reader::ParseError& p) {
             return p.line == problem.line && p.message == problem.message;
         });
-        if (!known && kept.size() < reader::max_problems) kept.push_back(problem);
+        if (!known && kept.size() < max_problems) kept.push_back(problem);
     }
     return outcomes;
 }
@@ -228,16 +228,27 @@ Ref bits(ReaderState& state, PyObject* labels, PyObject* order) {
     return bits_object(query_outcomes(state, picker, reader::FailedShots::Count), bits);
 }
 
+// A stream's picker: what it learns of the labels carries over from one call
+// to the next, which takes the labels of the first.
+reader::BitPicker& stream_picker(ReaderState& state, PyObject* labels) {
+    if (!state.stream_picker) state.stream_picker = bit_picker(labels);
+    return *state.stream_picker;
+}
+
 // The counts of the shots completed since the last discard, and how many
-// failed shots it left out. What it learns of the labels carries over to the
-// next call, which takes the labels of the first.
+// failed shots it left out.
 Ref count_completed(ReaderState& state, PyObject* labels, PyObject* order, PyObject* include_failed) {
     reader::BitOrder bits = bit_order(order);
-    if (!state.stream_picker) state.stream_picker = bit_picker(labels);
-    reader::Outcomes outcomes = query_outcomes(state, *state.stream_picker, failed_shots(include_failed));
+    reader::Outcomes outcomes = query_outcomes(state, stream_picker(state, labels), failed_shots(include_failed));
     Ref counts = counts_object(outcomes, bits);
     Ref left_out = created(PyLong_FromUnsignedLongLong(outcomes.failed_left_out));
     return checked(PyTuple_Pack(2, counts.get(), left_out.get()));
+}
+
+// The bit strings of the shots completed since the last discard.
+Ref memory_completed(ReaderState& state, PyObject* labels, PyObject* order) {
+    reader::BitOrder bits = bit_order(order);
+    return memory_object(query_outcomes(state, stream_picker(state, labels), reader::FailedShots::Count), bits);
 }
 
 Ref problems(ReaderState& state) {
@@ -271,6 +282,7 @@ enum Index : std::size_t {
     memory,
     bits,
     count_completed,
+    memory_completed,
     exit_codes,
     headers,
     attributes,
@@ -294,6 +306,8 @@ constexpr MethodInfo methods[method::count] = {
     {"bits", remembering, Annotation::TypingAny, "memory() as (bytearray of 0 and 1, shots, bits).", Passing::PositionalOnly},
     {"count_completed", counting, Annotation::TypingAny,
      "Counts of the shots completed since the last discard, and the failed shots left out.", Passing::PositionalOnly},
+    {"memory_completed", remembering, Annotation::TypingAny,
+     "Bit strings of the shots completed since the last discard.", Passing::PositionalOnly},
     {"exit_codes", {}, Annotation::TypingAny, "Each shot's END code."},
     {"headers", {}, Annotation::TypingAny, "The HEADER records as a dict."},
     {"attributes", {}, Annotation::TypingAny, "The first METADATA block as a dict."},
@@ -337,6 +351,7 @@ PyMethodDef method_defs[method::count + 1] = {
     reader_method<method::memory, memory>(),
     reader_method<method::bits, bits>(),
     reader_method<method::count_completed, count_completed>(),
+    reader_method<method::memory_completed, memory_completed>(),
     reader_method<method::exit_codes, query<exit_codes_object>>(),
     reader_method<method::headers, query<headers_object>>(),
     reader_method<method::attributes, query<attributes_object>>(),

@@ -1,12 +1,12 @@
 #pragma once
-// Bounds on what one document may ask the reader to hold. A log states its
+// Bounds on what one document may ask a reader to hold. A log states its
 // own counts and lengths, so each is checked before anything is allocated
 // for it, and a hostile one fails at the line that crosses the bound.
 
 #include <cstddef>
 #include <cstdint>
 
-namespace brevant::reader {
+namespace brevant {
 
 struct Limits {
     std::size_t max_line_bytes = std::size_t{16} << 20;
@@ -21,8 +21,4 @@ struct Limits {
 // without keeping more.
 inline constexpr std::size_t max_problems = 1000;
 
-// An Entry holds its column in 24 bits: the labels one document may hold at
-// once. A streaming reader forgets the labels of the shots it handed out.
-inline constexpr std::uint32_t max_document_labels = std::uint32_t{1} << 24;
-
-}  // namespace brevant::reader
+}  // namespace brevant
