@@ -1,8 +1,9 @@
 // libFuzzer target for the reading core: any bytes, read whole and read in
 // chunks cut where the input says, must give the same document and the same
-// departures; every successful shot's containers must close within it; bit
-// strings must cover every shot; labels and headers must be UTF-8. Small limits make
-// the limit paths reachable.
+// departures; every successful shot's containers must close within it; bit strings
+// must cover every shot; labels and headers must be UTF-8. The checker, on
+// the same lexer, must give the same findings whole and chunked, in line
+// order. Small limits make the limit paths reachable.
 // Build and run: see fuzz/README.md.
 
 #include <cstdint>
@@ -11,7 +12,10 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <tuple>
+#include <vector>
 
+#include "labeled_checker/checker.hpp"
 #include "labeled_reader/document_reader.hpp"
 #include "labeled_reader/outcomes.hpp"
 #include "labeled_reader/utf8.hpp"
@@ -84,7 +88,7 @@ void check_document(const Document& doc) {
     }
     try {
         BitPicker picker;
-        Outcomes all = outcomes(doc, picker, {FailedShots::Count, ErrorMode::Raise});
+        Outcomes all = outcomes(doc, picker, {FailedShots::Count, Departures::Raise});
         if (all.of_shot.size() != doc.shots.size()) fail("not one bit string per shot");
         std::uint64_t total = 0;
         for (std::uint64_t count : all.counts) total += count;
@@ -103,6 +107,38 @@ void check_document(const Document& doc) {
     }
 }
 
+using Found = std::vector<std::tuple<std::uint64_t, std::uint64_t, brevant::checker::Code, std::string>>;
+
+// The findings, taken after every chunk as a caller would; `cuts` as for read().
+Found check(std::string_view text, std::string_view cuts, brevant::checker::Schema schema, std::uint64_t per_code) {
+    using namespace brevant::checker;
+    // 256 bytes of queue memory make findings behind an open container wait on disk.
+    Checker checker(Rules{schema, versions[std::size(versions) - 1]}, Options{64, per_code, 4, 256});
+    Found found;
+    auto take = [&] {
+        while (std::optional<Finding> finding = checker.next())
+            found.emplace_back(finding->line, finding->column, finding->code, finding->message);
+    };
+    std::size_t at = 0, turn = 0;
+    while (at < text.size()) {
+        std::size_t length = cuts.empty() ? text.size() : 1 + static_cast<unsigned char>(cuts[turn++ % cuts.size()]) % 16;
+        length = std::min(length, text.size() - at);
+        checker.feed(text.substr(at, length));
+        take();
+        at += length;
+    }
+    checker.finish();
+    take();
+    for (std::size_t i = 1; i < found.size(); ++i)
+        if (std::get<0>(found[i]) < std::get<0>(found[i - 1])) fail("findings out of line order");
+    for (const auto& [line, column, code, message] : found)
+        if (line == 0 || column == 0 || message.empty()) fail("a finding without a place or a message");
+    if (found.empty() && !text.empty() && text.find("START") == std::string_view::npos &&
+        text.find("start") == std::string_view::npos)
+        fail("a document without START found conforming");
+    return found;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -111,20 +147,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view cuts(reinterpret_cast<const char*>(data) + 1, cut_bytes);
     std::string_view text(reinterpret_cast<const char*>(data) + 1 + cut_bytes, size - 1 - cut_bytes);
 
-    for (ErrorMode errors : {ErrorMode::Collect, ErrorMode::Raise}) {
-        bool collect = errors == ErrorMode::Collect;
-        Outcome whole{DocumentReader(errors, small_limits), std::nullopt};
-        Outcome chunked{DocumentReader(errors, small_limits), std::nullopt};
+    for (Departures departures : {Departures::Collect, Departures::Raise}) {
+        Outcome whole{DocumentReader(departures, small_limits), std::nullopt};
+        Outcome chunked{DocumentReader(departures, small_limits), std::nullopt};
         read(whole, text, {});
         read(chunked, text, cuts.empty() ? std::string_view("\x01") : cuts);
         if (whole.error.has_value() != chunked.error.has_value()) fail("chunking changed whether reading failed");
         if (whole.error && (whole.error->line != chunked.error->line || whole.error->column != chunked.error->column ||
                             whole.error->message != chunked.error->message))
             fail("chunking changed the first departure");
-        if (collect && whole.reader.problems().size() != chunked.reader.problems().size())
+        if (departures == Departures::Collect && whole.reader.problems().size() != chunked.reader.problems().size())
             fail("chunking changed the departures");
         if (!same_entries(whole.reader.document(), chunked.reader.document())) fail("chunking changed the document");
         check_document(whole.reader.document());
     }
+    for (auto schema : {brevant::checker::Schema::Labeled, brevant::checker::Schema::Ordered})
+        for (std::uint64_t per_code : {0, 2})
+            if (check(text, {}, schema, per_code) != check(text, cuts.empty() ? std::string_view("\x01") : cuts, schema, per_code))
+                fail("chunking changed the checker's findings");
     return 0;
 }

@@ -1,11 +1,9 @@
 """Argument binding, the errors a caller sees, and how failures leave the module."""
 
-import subprocess
 import sys
 
 import pytest
 
-import brevant._native as native
 from brevant import QirLabeledFormatter
 from shared import Recorder
 
@@ -265,133 +263,6 @@ def test_format_value_accepts_str_subclass():
     assert formatter.format_value(Text("BOOL"), 0) == formatter.format_value("BOOL", 0)
 
 
-class GrowOnStr:
-    """A value whose str() adds a key to the dict being converted."""
-
-    def __init__(self, owner):
-        self.owner = owner
-
-    def __str__(self):
-        self.owner[f"k{len(self.owner)}"] = "x"
-        return "v"
-
-
-class SwapOnStr:
-    """A value whose str() replaces an already visited key, keeping the size."""
-
-    def __init__(self, owner):
-        self.owner = owner
-
-    def __str__(self):
-        del self.owner["a"]
-        self.owner["c"] = "x"
-        return "v"
-
-
-def growing_attributes():
-    attributes = {}
-    attributes["a"] = GrowOnStr(attributes)
-    return attributes
-
-
-def swapping_attributes():
-    attributes = {"a": "1"}
-    attributes["b"] = SwapOnStr(attributes)
-    return attributes
-
-
-def provoke_panic(attributes):
-    qo = Recorder()
-    try:
-        QirLabeledFormatter().first_shot_header(qo, attributes)
-    except BaseException as error:  # noqa: B036 - the point is that it is not an Exception
-        assert qo.writes == []
-        return error
-    raise AssertionError("no exception")
-
-
-@pytest.mark.parametrize(
-    "make_attributes, message",
-    [
-        (growing_attributes, "dictionary changed size during iteration"),
-        (swapping_attributes, "dictionary keys changed during iteration"),
-    ],
-)
-def test_internal_failure_raises_panic_exception(capfd, make_attributes, message):
-    error = provoke_panic(make_attributes())
-    panic = type(error)
-    assert (panic.__module__, panic.__name__) == ("pyo3_runtime", "PanicException")
-    assert panic.__bases__ == (BaseException,)
-    assert not issubclass(panic, Exception)
-    assert error.args == (message,)
-    assert capfd.readouterr().err != ""
-
-
-def test_panic_exception_class_is_one_process_wide_object(capfd):
-    first = type(provoke_panic(growing_attributes()))
-    second = type(provoke_panic(swapping_attributes()))
-    assert first is second
-    assert not any(value is first for value in vars(native).values())
-    assert not hasattr(native, "PanicException")
-
-
-def test_panic_exception_escapes_except_exception(capfd):
-    with pytest.raises(BaseException) as info:
-        try:
-            QirLabeledFormatter().first_shot_header(Recorder(), growing_attributes())
-        except Exception:
-            pytest.fail("caught by except Exception")
-    assert type(info.value).__name__ == "PanicException"
-
-
-RESUMED_PANIC = """
-import sys
-from brevant import QirLabeledFormatter
-
-class Grow:
-    def __init__(self, owner): self.owner = owner
-    def __str__(self):
-        self.owner["new"] = 1
-        return "v"
-
-attributes = {}
-attributes["a"] = Grow(attributes)
-try:
-    QirLabeledFormatter().first_shot_header(sys.stdout, attributes)
-except BaseException as error:
-    panic = type(error)
-
-class Unprintable:
-    def __str__(self): raise ValueError("no text")
-
-class Out:
-    def __init__(self, error): self.error = error
-    def write(self, text): raise self.error
-
-sys.stderr.write("--- resumed ---\\n")
-for payload in ["from python", Unprintable()]:
-    original = panic(payload)
-    try:
-        QirLabeledFormatter().results_header(Out(original))
-    except BaseException as error:
-        print(type(error) is panic, error is not original, error.args)
-"""
-
-
-def test_panic_raised_by_python_code_is_resumed_as_new_panic():
-    done = subprocess.run([sys.executable, "-c", RESUMED_PANIC], capture_output=True, text=True)
-    assert done.returncode == 0, done.stderr
-    assert done.stdout.splitlines() == [
-        "True True ('from python',)",
-        "True True ('Unwrapped panic from Python code',)",
-    ]
-    resumed = done.stderr.split("--- resumed ---\n", 1)[1]
-    # The original exception and where Python raised it are printed.
-    assert "Traceback (most recent call last):" in resumed
-    assert "PanicException: from python" in resumed
-    assert "in write" in resumed
-
-
 class Raising:
     def __init__(self, error):
         self.error = error
@@ -419,24 +290,6 @@ def test_exception_from_write_is_passed_on_unchanged(method, error_type):
         frames.append(tb.tb_frame.f_code.co_name)
         tb = tb.tb_next
     assert frames[-1] == "write"
-
-
-def test_method_may_reenter_the_same_instance_from_write():
-    formatter = QirLabeledFormatter()
-    inner = Recorder()
-
-    class Nested:
-        def __init__(self):
-            self.writes = []
-
-        def write(self, text):
-            formatter.emit(inner, "INT", "n", 7)
-            self.writes.append(text)
-
-    outer = Nested()
-    formatter.emit(outer, "INT", "o", 1)
-    assert outer.writes == [run("emit", (QO, "INT", "o", 1))[1][0]]
-    assert inner.writes == [run("emit", (QO, "INT", "n", 7))[1][0]]
 
 
 def test_method_on_foreign_instance_is_refused_by_the_descriptor():

@@ -12,7 +12,7 @@ from test_document import WORKED_EXAMPLE_TEXT
 
 import brevant._lines
 from brevant import QirLabeledFormatter, check_labeled
-from brevant.checker import MESSAGES
+from brevant.checker import MESSAGES, Omitted, iter_findings
 from brevant.checker import __doc__ as CHECKER_DOC
 
 H = "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.1\n"
@@ -60,18 +60,64 @@ CASES = [
     ("2.1", H, [(2, "no-shots")]),
     ("2.1", WORKED_EXAMPLE_TEXT, [(11, "list-value")]),
     ("2.1", "", [(1, "header-missing"), (1, "no-shots")]),
-    ("2.1", b"\xef\xbb\xbfHEADER\tschema_id\tlabeled\n", [(1, "unknown-record"), (1, "header-missing"), (1, "no-shots")]),
+    ("2.1", b"\xef\xbb\xbfHEADER\tschema_id\tlabeled\n",
+     [(1, "unknown-record"), (1, "header-missing"), (1, "header-missing"), (1, "no-shots")]),
+    # A record where a header belongs is still checked, and placed, for what it is.
+    ("2.1", "HEADER\tschema_id\tlabeled\n" + "OUTPUT\tBOOL\t1\ta\n" + shot(),
+     [(2, "bad-bool"), (2, "header-missing"), (2, "output-outside-shot")]),
+    # Findings inside an open container wait for its count, and keep their order.
+    ("2.1", H + shot("OUTPUT\tARRAY\t3\ta", "OUTPUT\tBOOL\t1\tb", "x", "OUTPUT\tTUPLE\t1\tt", "y", "OUTPUT\tINT\t1\ti", "z"),
+     [(4, "count-mismatch"), (5, "bad-bool"), (6, "unknown-record"), (8, "unknown-record"), (10, "unknown-record")]),
+    ("2.1", H + shot(*["OUTPUT\tARRAY\t2\ta"] * 257, "x"), [(260, "nesting-too-deep"), (261, "unknown-record")]),
+    ("ordered/1.0", "HEADER\tschema_id\tordered\nHEADER\tschema_version\t1.0\n"
+     + shot("OUTPUT\tARRAY\t2", "OUTPUT\tRESULT\t0", "OUTPUT\tINT\t-5"), []),
+    ("ordered/2.0", "HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.0\n"
+     + shot("OUTPUT\tRESULT\t0\tr", "OUTPUT\tRESULT_ARRAY\t01", "OUTPUT\tTUPLE\t2"),
+     [(1, "schema-mismatch"), (4, "extra-fields"), (5, "unknown-output-type"), (6, "count-mismatch")]),
 ]
+
+
+def _schema(version):
+    """{"schema": ..., "version": ...} from "2.1" or "ordered/2.1"."""
+    schema, _, version = version.rpartition("/")
+    return {"schema": schema or "labeled", "version": version}
 
 
 @pytest.mark.parametrize("version, document, expected", CASES)
 def test_findings(version, document, expected, monkeypatch):
-    found = check_labeled(document, version=version)
+    found = check_labeled(document, **_schema(version))
     assert [(f.line, f.code) for f in found] == expected
     assert all(f.message == f.message.strip() and "\n" not in f.message for f in found)
     monkeypatch.setattr(brevant._lines, "CHUNK_CHARS", 2)  # CRLF and UTF-8 split between chunks
     data = document if isinstance(document, bytes) else document.encode()
-    assert check_labeled(io.BytesIO(data), version=version) == found
+    assert check_labeled(io.BytesIO(data), **_schema(version)) == found
+
+
+# Exact texts and columns (1-based bytes), as callers match on them.
+TEXTS = (H.encode() + b'START\nOUTPUT\tINT\t1\tx\x01y\nMETADATA\t"k"x\nOUTPUT\tDOUBLE\t' + b"9" * 45 + b"x\td\n"
+         b"it's\\\n\xc3\xa9\tz\nOUTPUT\tRESULT\t1\tr\xff\nOUTPUT\tBOOL\t\"\xf0\x9f\x98\x80\"\tb\nEND\t0\n")
+TEXTS_FOUND = [
+    (4, 15, "non-printable", "label holds U+0001, outside printable ASCII"),
+    (5, 10, "stray-quote", "METADATA key holds a double quote that does not enclose it"),
+    (6, 15, "bad-double", f"DOUBLE value '{'9' * 40}...' is not a decimal number, inf, infinity or nan"),
+    (7, 1, "unknown-record", "record of unknown kind \"it's\\\\\""),
+    (8, 1, "unknown-record", "record of unknown kind '\\xe9'"),
+    (9, 18, "non-printable", "label holds the byte 0xFF, outside printable ASCII"),
+    (10, 13, "bad-bool", "BOOL value '\"\\U0001f600\"' is not true or false"),
+]
+
+
+def test_texts():
+    assert [(f.line, f.column, f.code, f.message) for f in check_labeled(TEXTS)] == TEXTS_FOUND
+    assert check_labeled(TEXTS.decode("utf-8", "surrogateescape")) == check_labeled(TEXTS)
+
+
+def test_findings_behind_an_open_container():
+    """Past the memory a queue holds, waiting findings go to disk and come back in order; a limit per code counts the rest."""
+    document = H + shot("OUTPUT\tARRAY\t9\ta", *["x"] * 30000)
+    found = check_labeled(document)
+    assert [(f.line, f.code) for f in found] == [(4, "count-mismatch")] + [(n, "unknown-record") for n in range(5, 30005)]
+    assert list(iter_findings(document, per_code=3)) == found[:4] + [Omitted("unknown-record", 29997)]
 
 
 def test_every_code_is_tested_and_documented():
@@ -80,9 +126,10 @@ def test_every_code_is_tested_and_documented():
     assert all(f"\n    {code} " in CHECKER_DOC for code in MESSAGES)
 
 
-def test_unknown_version():
-    with pytest.raises(ValueError, match="'3.0'"):
-        check_labeled(H, version="3.0")
+@pytest.mark.parametrize("arguments, match", [({"version": "3.0"}, "'3.0'"), ({"schema": "x"}, "'x'"), ({"per_code": 0}, "0")])
+def test_bad_arguments(arguments, match):
+    with pytest.raises(ValueError, match=match):
+        iter_findings(H, **arguments)
 
 
 def test_long_line(monkeypatch):
@@ -142,17 +189,31 @@ _EOL = r"(?:\r\n|\r|\n)"
 _FIELD = r'(?:"[\x20\x21\x23-\x7e]*"|[\x20\x21\x23-\x7e]*)'
 _DOUBLE = r"[+-]?(?:INF|INFINITY|NAN|(?:[0-9]+|[0-9]*\.[0-9]+)(?:E[+-]?[0-9]+)?)"
 _PRIMITIVE = rf"(?:RESULT\t[01]|RESULT_ARRAY\t[01]+|BOOL\t(?:TRUE|FALSE)|INT\t[+-]?[0-9]+|DOUBLE\t{_DOUBLE})"
-_RECORD = rf"(?:METADATA\t{_FIELD}(?:\t{_FIELD})?|OUTPUT\t(?:{_PRIMITIVE}|(?:TUPLE|ARRAY)\t[0-9]+)\t{_FIELD})"
-_SHOT = rf"START(?:{_EOL}{_RECORD})*{_EOL}END\t0"
-_FILE = re.compile(
-    rf'HEADER\tSCHEMA_ID\tLABELED{_EOL}HEADER\tSCHEMA_VERSION\t(?:2\.1|"2\.1")'
-    rf"(?:{_EOL}HEADER\t{_FIELD}\t{_FIELD})*(?:{_EOL}{_SHOT})+{_EOL}?",
-    re.IGNORECASE | re.ASCII,
-)
 
 
-def _conforms(document):
-    if not _FILE.fullmatch(document):
+def _file(schema, label):
+    record = rf"(?:METADATA\t{_FIELD}(?:\t{_FIELD})?|OUTPUT\t(?:{_PRIMITIVE}|(?:TUPLE|ARRAY)\t[0-9]+){label})"
+    shot = rf"START(?:{_EOL}{record})*{_EOL}END\t0"
+    return re.compile(
+        rf'HEADER\tSCHEMA_ID\t{schema}{_EOL}HEADER\tSCHEMA_VERSION\t(?:2\.1|"2\.1")'
+        rf"(?:{_EOL}HEADER\t{_FIELD}\t{_FIELD})*(?:{_EOL}{shot})+{_EOL}?",
+        re.IGNORECASE | re.ASCII,
+    )
+
+
+# An Ordered document's OUTPUT records carry no label.
+_FILE = {"labeled": _file("LABELED", rf"\t{_FIELD}"), "ordered": _file("ORDERED", "")}
+
+
+def _ordered(lines):
+    """A generated Labeled document as Ordered: the schema named, the labels dropped."""
+    return [lines[0][: -len("labeled")] + "ordered"] + [
+        "\t".join(line.split("\t")[:3]) if line[:6].upper() == "OUTPUT" else line for line in lines[1:]
+    ]
+
+
+def _conforms(document, schema):
+    if not _FILE[schema].fullmatch(document):
         return False
     # Each OUTPUT record as [type, value] and each END as None, which no container may reach.
     lines = [(line[:1].upper(), line.split("\t")[1:3]) for line in re.split(_EOL, document)]
@@ -180,13 +241,16 @@ _TOKENS = ["", "0", "1", "01", "2", "-0", "1.", ".5", "1e5", "+1E-5", "iNf", "Na
 @settings(max_examples=300, deadline=None)
 @given(documents, st.data())
 def test_grammar_documents(lines, data):
-    """They conform; one bad character is found on its line; edits are judged as the transcribed grammar judges them."""
-    assert check_labeled(_join(data, lines)) == []
+    """They conform; one bad character is found on its line; edits are judged as the transcribed grammar judges them,
+    and findings come in line order."""
+    schema = data.draw(st.sampled_from(list(_FILE)))
+    lines = _ordered(lines) if schema == "ordered" else lines
+    assert check_labeled(_join(data, lines), schema=schema) == []
     at = data.draw(st.sampled_from(range(len(lines))))
     where = data.draw(st.integers(0, len(lines[at])))
     bad = data.draw(st.sampled_from(["\x00", "\x1f", "\x7f", "é", "\udcff", "\ufeff"]))  # in no label, value or literal
     mutated = lines[:at] + [lines[at][:where] + bad + lines[at][where:]] + lines[at + 1 :]
-    assert at + 1 in {f.line for f in check_labeled(_join(data, mutated))}
+    assert at + 1 in {f.line for f in check_labeled(_join(data, mutated), schema=schema)}
     lines = list(lines)
     for _ in range(data.draw(st.integers(1, 2))):  # a record is dropped, or a field or a character changed
         at, line = data.draw(st.sampled_from(list(enumerate(lines))))
@@ -201,7 +265,9 @@ def test_grammar_documents(lines, data):
         elif len(lines) > 1:
             del lines[at]
     document = _join(data, lines)
-    assert (check_labeled(document) == []) == _conforms(document)
+    found = [f.line for f in check_labeled(document, schema=schema)]
+    assert found == sorted(found)
+    assert (found == []) == _conforms(document, schema)
 
 
 _numbers = st.one_of(st.tuples(st.just("INT"), st.integers(-(2**63), 2**63 - 1)), st.tuples(st.just("FLOAT"), doubles))
@@ -218,9 +284,10 @@ def test_formatter_output_of_numbers_conforms(shots):
 GOOD = H + shot("OUTPUT\tRESULT\t1\tr")
 BAD = H + shot("OUTPUT\tRESULT\t2\tr", "OUTPUT\tINT\t1\tt\tab")
 BAD_REPORT = [
-    "bad.txt:4: result-not-bit: RESULT value '2' is not 0 or 1",
-    "bad.txt:5: extra-fields: OUTPUT record has 4 fields after its kind, expected 3",
+    "bad.txt:4:15: result-not-bit: RESULT value '2' is not 0 or 1",
+    "bad.txt:5:16: extra-fields: OUTPUT record has 4 fields after its kind, expected 3",
 ]
+MANY = H + shot(*["OUTPUT\tBOOL\t1\tb"] * 12, "OUTPUT\tARRAY\t2\ta")
 
 
 UNREADABLE = H + shot("OUTPUT\tRESULT\t1\tr") + shot("OUTPUT\tRESULT\tx\tr") + shot("OUTPUT\tRESULT\t0\tr")
@@ -234,17 +301,24 @@ NOT_A_NUMBER = "unreadable.txt:7:15: RESULT value 'x' is not a number or a bool"
         ("check", ["-q", "good.txt", "bad.txt"], "", 1, [], ""),
         ("check", ["good.txt", "bad.txt"], "", 1, BAD_REPORT, ""),
         ("check", ["--schema-version", "2.0"], GOOD, 1,
-         ["<stdin>:2: version-mismatch: document declares schema version '2.1', checked against 2.0"], ""),
+         ["<stdin>:2:23: version-mismatch: document declares schema version '2.1', checked against 2.0"], ""),
+        ("check", ["--schema", "ordered"], GOOD.replace("\tr\n", "\n"), 1,
+         ["<stdin>:1:18: schema-mismatch: document declares schema 'labeled', checked as ordered"], ""),
+        ("check", [], MANY, 1, [f"<stdin>:{n}:13: bad-bool: BOOL value '1' is not true or false" for n in range(4, 14)]
+         + ["<stdin>:16:14: count-mismatch: ARRAY count 2, but only 0 element records follow in its shot",
+            "<stdin>: … and 2 more bad-bool"], ""),
+        ("check", ["--all", "-"], MANY, 1, [f"<stdin>:{n}:13: bad-bool: BOOL value '1' is not true or false" for n in range(4, 16)]
+         + ["<stdin>:16:14: count-mismatch: ARRAY count 2, but only 0 element records follow in its shot"], ""),
         ("check", ["bad.txt", "missing.txt", "good.txt"], "", 2, BAD_REPORT, "brevant-check: error: cannot read 'missing.txt'"),
         ("check", ["."], "", 2, [], "brevant-check: error: cannot read '.'"),
-        ("read", ["bad.txt"], "", 0, ['[["USER:RESULT:r", 2], ["USER:INT:t\\tab", 1]]'], ""),
+        ("read", ["bad.txt"], "", 2, [], "brevant-read: error: bad.txt:4:15: RESULT value '2' is not a bit (0, 1, true or false)\n"),
         ("read", ["--counts"], GOOD + GOOD, 0, ['{"1": 2}'], ""),
         ("read", ["--memory", "--labels", "r"], GOOD, 0, ["1"], ""),
         ("read", ["unreadable.txt"], "", 2, ['[["USER:RESULT:r", 1]]'], f"brevant-read: error: {NOT_A_NUMBER}\n"),
         ("read", ["--errors", "collect", "unreadable.txt"], "", 0, ['[["USER:RESULT:r", 1]]', '[["USER:RESULT:r", 0]]'], ""),
         ("read", ["--errors", "collect", "--counts", "unreadable.txt"], "", 0, ['{"0": 1, "1": 1}'], f"brevant-read: warning: {NOT_A_NUMBER}\n"),
         ("read", ["--memory", "--labels", "s", "good.txt"], "", 2, [],
-         "brevant-read: error: good.txt:3:1: the shot started here has no RESULT labeled 's'\n"),
+         "brevant-read: error: good.txt: line 3: the shot started here has no RESULT labeled 's'\n"),
         ("read", ["."], "", 2, [], "brevant-read: error: cannot read '.'"),
     ],
 )

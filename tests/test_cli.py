@@ -32,6 +32,11 @@ EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
 WORKED_PATH = EXAMPLES / "worked_example.json"
 WORKED_JSON = WORKED_PATH.read_bytes()
 MODULE = [sys.executable, "-m", "brevant"]
+WORKED = WORKED_EXAMPLE_TEXT.encode()
+READ = [Path(sys.executable).with_name("brevant-read")]
+CHECK = [Path(sys.executable).with_name("brevant-check")]
+MEASUREMENTS = EXAMPLES / "measurements.txt"
+LIST_VALUE = "list-value: ARRAY value '[3, 4]' is a list; a container is an ARRAY or TUPLE record followed by its element records"
 
 
 def console_script():
@@ -255,14 +260,33 @@ def test_verbose_warnings_name_the_place_and_tag(suffix, place, hide_tqdm, tmp_p
     ]
 
 
-def test_verbose_warnings_leave_the_progress_bar_whole(tmp_path):
+PROGRESS_RUNS = {
+    # (command, first and last part of the input, a line the terminal must show; None: no bar)
+    "converter-warning-above-the-bar": (
+        [*MODULE, "--jsonl", "-v"], b"[]\n", b'[["USER:INT:a", null]]\n',
+        "brevant-labeled: warning: <stdin>:2: tag 'a': Skipping malformed QIR output value",
+    ),
+    "read": (["{read}"], WORKED[:40], WORKED[40:], ""),
+    "read-counts": (["{read}", "--counts"], WORKED[:40], WORKED[40:], ""),
+    "check-finding-above-the-bar": (["{check}"], WORKED[:40], WORKED[40:], f"<stdin>:11:14: {LIST_VALUE}"),
+    "read-quiet": (["{read}", "-q"], WORKED[:40], WORKED[40:], None),
+}
+
+
+@pytest.mark.parametrize("command, first, rest, line", PROGRESS_RUNS.values(), ids=PROGRESS_RUNS.keys())
+def test_progress_bar_on_a_terminal(command, first, rest, line):
     controller, terminal = pty.openpty()
     fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))  # a new one is 0 columns wide
-    with subprocess.Popen([*MODULE, "--jsonl", "-v"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL, stderr=terminal) as child:
-        child.stdin.write(b"[]\n")
+    command = [str(arg).format(read=READ[0], check=CHECK[0]) for arg in command]
+    # Findings go to the terminal too, above the bar; other output is not looked at.
+    stdout = terminal if line and line.startswith("<stdin>") else subprocess.DEVNULL
+    with subprocess.Popen(command, stdin=subprocess.PIPE, stdout=stdout, stderr=terminal) as child:
+        child.stdin.write(first)
         child.stdin.flush()
+        while fcntl.ioctl(child.stdin, termios.FIONREAD, b"\0\0\0\0") != bytes(4):
+            time.sleep(0.05)  # until the child, started under any load, has taken the first part
         time.sleep(1.5)  # the bar shows once a run has taken a second
-        child.stdin.write(b'[["USER:INT:a", null]]\n')
+        child.stdin.write(rest)
         child.stdin.close()
     os.close(terminal)
     shown = b""
@@ -270,8 +294,9 @@ def test_verbose_warnings_leave_the_progress_bar_whole(tmp_path):
         while chunk := os.read(controller, 65536):
             shown += chunk
     pieces = shown.decode().replace("\r", "\n").splitlines()
-    assert any(piece.startswith("<stdin>: ") for piece in pieces), shown
-    assert "brevant-labeled: warning: <stdin>:2: tag 'a': Skipping malformed QIR output value" in pieces, shown
+    assert any(piece.startswith("<stdin>: ") for piece in pieces) == (line is not None), shown
+    if line:
+        assert line in pieces, shown
 
 
 BAD_INPUTS = [
@@ -454,7 +479,6 @@ def device(name, minor):
     return make
 
 
-WORKED = WORKED_EXAMPLE_TEXT.encode()
 OUTPUT_TARGETS = {
     # name: (make the target and a look at it afterwards, exit status, standard error, that look)
     "symlink-target-replaced": (symlink, 0, [], WORKED),
@@ -516,6 +540,30 @@ def test_a_stop_signal_leaves_the_output_as_it_was(signum, flags, pieces, ignore
     assert (tmp_path / "out.txt").read_bytes() == OLD_BYTES
 
 
+INTERRUPTED_READ = """
+import sys, time
+from brevant._reader import Reader
+shot = b"START\\n" + b"OUTPUT\\tDOUBLE\\t0.123456789012345\\tenergy\\n" * 50 + b"END\\t0\\n"
+data = shot * 60_000  # 120 MB: seconds of reading in one call
+print("reading", flush=True)
+try:
+    Reader(keep=False).feed(data)
+except KeyboardInterrupt:
+    print(time.time(), flush=True)
+"""
+
+
+def test_ctrl_c_stops_a_one_call_read():
+    with subprocess.Popen([sys.executable, "-c", INTERRUPTED_READ], stdout=subprocess.PIPE) as child:
+        assert child.stdout.readline() == b"reading\n"
+        time.sleep(0.2)
+        sent = time.time()
+        child.send_signal(signal.SIGINT)
+        caught = child.stdout.read()
+    assert child.returncode == 0 and caught, "the read ended before the signal, or did not stop for it"
+    assert float(caught) - sent < 0.5
+
+
 def child_streams(kind):
     """A closed standard stream (by number), or a pipe whose reader went away, for a child."""
     if kind != "no-reader":
@@ -525,9 +573,6 @@ def child_streams(kind):
     return {"stdout": writer}
 
 
-READ = [Path(sys.executable).with_name("brevant-read")]
-CHECK = [Path(sys.executable).with_name("brevant-check")]
-MEASUREMENTS = EXAMPLES / "measurements.txt"
 
 
 @pytest.mark.parametrize(
@@ -553,7 +598,6 @@ def test_standard_streams(kind, command, status, errors):
     assert not proc.stdout  # least of all a message meant for standard error
 
 
-LIST_VALUE = "list-value: ARRAY value '[3, 4]' is a list; a container is an ARRAY or TUPLE record followed by its element records"
 
 
 @pytest.mark.parametrize(
@@ -561,15 +605,15 @@ LIST_VALUE = "list-value: ARRAY value '[3, 4]' is a list; a container is an ARRA
     [
         pytest.param(
             [os.fsdecode(b"bad\xffname.txt"), "missing.txt", "worked.txt"], 2,
-            [f"bad\\xffname.txt:11: {LIST_VALUE}", f"worked.txt:11: {LIST_VALUE}"],
+            [f"bad\\xffname.txt:11:14: {LIST_VALUE}", f"worked.txt:11:14: {LIST_VALUE}"],
             ["brevant-check: error: cannot read 'missing.txt': No such file or directory"],
             id="each-input-reported-also-after-a-name-not-utf8",
         ),
         pytest.param(
             ["/dev/zero"], 2,
-            ["/dev/zero:1: line-too-long: line of 16777217 characters, longer than 16777216; not checked",
-             "/dev/zero:1: header-missing: expected HEADER schema_version 2.1 here",
-             "/dev/zero:1: no-shots: document holds no complete shot"],
+            ["/dev/zero:1:1: line-too-long: line of 16777217 characters, longer than 16777216; not checked",
+             "/dev/zero:1:1: header-missing: expected HEADER schema_version 2.1 here",
+             "/dev/zero:1:1: no-shots: document holds no complete shot"],
             ["brevant-check: error: /dev/zero: a line longer than 16777216 bytes; the rest is not checked"],
             id="endless-line",
         ),
@@ -607,8 +651,8 @@ def test_zstd_without_the_module_is_named():
     zstd_frame = b"\x28\xb5\x2f\xfd" + bytes(10)
     with pytest.raises(ValueError, match=r"zstd-compressed, which Python 3\.\d+ cannot read \(compression\.zstd comes with 3\.14\)"):
         brevant.read_labeled(zstd_frame)
-    proc = subprocess.run([*READ], input=zstd_frame, capture_output=True, timeout=60)
-    assert (proc.returncode, stderr_lines(proc)[0].split(": ")[:3]) == (2, ["brevant-read", "error", "cannot read '<stdin>'"])
+    proc = subprocess.run(READ, input=zstd_frame, capture_output=True, timeout=60)
+    assert (proc.returncode, stderr_lines(proc)[0][:42]) == (2, "brevant-read: error: cannot read '<stdin>'")
 
 
 def test_read_back_and_written_again_is_the_same_document():
@@ -630,6 +674,32 @@ def test_counts_of_several_files_are_the_sum_of_each(tmp_path):
         assert (proc.returncode, json.loads(proc.stdout), proc.stderr) == (0, expected, b""), jobs
     folder = subprocess.run([sys.executable, EXAMPLES / "count_folder.py", tmp_path, "--labels", "r1,r0", "--pattern", "*.txt*"], capture_output=True, check=True, timeout=120)
     assert json.loads(folder.stdout) == dict(each[0] + each[1])
+
+
+@pytest.mark.parametrize(
+    "counts, top, width, lines",
+    [
+        ({"b": 1000, "a": 1000, "c": 1}, 3, 24, ["a  ##########  1000   50.0%", "b  ##########  1000   50.0%", "c  #              1    0.0%"]),
+        ({"01": 1, "00": 3, "11": 6}, 1, 30, ["11        ##########  6   60.0%", "2 others  #######     4   40.0%"]),
+        ({}, 5, 80, []),
+    ],
+    ids=["ties-by-outcome-a-bar-for-any-shot-and-10-wide-at-least", "top-and-the-rest", "no-shots"],
+)
+def test_histogram(counts, top, width, lines):
+    from brevant._histogram import histogram
+
+    assert histogram(counts, top, width) == lines
+
+
+def test_histogram_from_the_command_line_fills_the_terminal():
+    command = [*READ, "--counts", "--histogram", "--top", "2", "--labels", "r0,r1,r2", MEASUREMENTS]
+    proc = subprocess.run(command, capture_output=True, timeout=60, env={**os.environ, "COLUMNS": "50"})
+    assert (proc.returncode, proc.stderr) == (0, b"")
+    assert proc.stdout.decode().splitlines() == [
+        "111       ###########################  188   47.0%",
+        "000       #########################    177   44.2%",
+        "6 others  #####                         35    8.8%",
+    ]
 
 
 @pytest.mark.parametrize(

@@ -2,7 +2,7 @@
 
 import pytest
 
-from shared import Boom, Recorder
+from shared import Boom
 
 WORKED_EXAMPLE_SHOTS = [
     [
@@ -220,23 +220,3 @@ def test_malformed_values_over_shots_are_each_warned(formatter, warning_log):
         "OUTPUT\tBOOL\tfalse\tok\n"
         "END\t0\n"
     )
-
-
-@pytest.mark.parametrize(
-    ("results", "attributes"),
-    [
-        (WORKED_EXAMPLE_SHOTS, WORKED_EXAMPLE_ATTRIBUTES),
-        ([[("USER:INT:a", None)], [("USER:BOOL:b", None)], [("USER:FLOAT:c", 0.1)]], {"qir_profiles": None}),
-        ([[]], {}),
-    ],
-)
-def test_document_equals_streamed_text(formatter, warning_log, results, attributes):
-    document = formatter.qir_labeled_output(results, attributes)
-    warned = warning_log.count
-    qo = Recorder()
-    formatter.results_header(qo)
-    formatter.write_first_shot(qo, results[0], attributes)
-    for shot in results[1:]:
-        formatter.write_shot(qo, shot)
-    assert document == qo.text
-    assert warning_log.count == 2 * warned

@@ -499,7 +499,9 @@ def test_panic_raised_by_python_code_becomes_a_new_panic(formatter, qo, warning_
     assert info.value.args == (message,)
     assert qo.writes == []
     assert warning_log.count == 0
-    assert "Traceback" in capfd.readouterr().err
+    # The original panic is printed with where Python raised it.
+    report = capfd.readouterr().err
+    assert "Traceback" in report and "PanicException" in report and "in hook" in report
     assert_healthy(formatter)
 
 

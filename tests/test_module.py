@@ -1,7 +1,6 @@
 """The extension module, its class object and the class's method table."""
 
 import re
-import struct
 import subprocess
 import sys
 import weakref
@@ -33,16 +32,6 @@ METHODS = [
 ]
 METHOD_NAMES = [name for name, _, _ in METHODS]
 
-# Type flag bits, from CPython's object.h.
-MANAGED_WEAKREF = 1 << 3
-MANAGED_DICT = 1 << 4
-DISALLOW_INSTANTIATION = 1 << 7
-IMMUTABLETYPE = 1 << 8
-HEAPTYPE = 1 << 9
-BASETYPE = 1 << 10
-HAVE_GC = 1 << 14
-
-
 def test_module_doc_and_all():
     assert native.__doc__ == ""
     assert type(native.__all__) is list
@@ -70,24 +59,6 @@ def test_class_attribute(attribute, expected):
 
 def test_class_repr():
     assert repr(QirLabeledFormatter) == "<class 'brevant.labeled_formatter.QirLabeledFormatter'>"
-
-
-@pytest.mark.skipif(struct.calcsize("P") != 8, reason="64-bit layout")
-def test_basic_size_is_header_plus_one_word():
-    assert QirLabeledFormatter.__basicsize__ == 24
-
-
-@pytest.mark.parametrize(
-    "flag",
-    [BASETYPE, HAVE_GC, IMMUTABLETYPE, DISALLOW_INSTANTIATION, MANAGED_DICT, MANAGED_WEAKREF],
-    ids=["BASETYPE", "HAVE_GC", "IMMUTABLETYPE", "DISALLOW_INSTANTIATION", "MANAGED_DICT", "MANAGED_WEAKREF"],
-)
-def test_type_flag_is_clear(flag):
-    assert not QirLabeledFormatter.__flags__ & flag
-
-
-def test_class_is_a_heap_type():
-    assert QirLabeledFormatter.__flags__ & HEAPTYPE
 
 
 @pytest.mark.parametrize("name, signature, doc", METHODS)

@@ -256,18 +256,3 @@ def test_write_that_is_not_callable(formatter):
     qo = types.SimpleNamespace(write=5)
     with pytest.raises(TypeError, match="not callable"):
         formatter.shot_footer(qo)
-
-
-def test_nested_call_from_write_keeps_texts_apart(formatter, warning_log):
-    inner = Recorder()
-
-    class Reentrant(Recorder):
-        def write(self, text):
-            formatter.emit_values_in_shot(inner, [("USER:INT:inner", 2), BAD])
-            super().write(text)
-
-    outer = Reentrant()
-    formatter.write_shot(outer, [GOOD, BAD])
-    assert outer.writes == ["START\nOUTPUT\tINT\t1\tgood\nEND\t0\n"]
-    assert inner.writes == ["OUTPUT\tINT\t2\tinner\n"]
-    assert warning_log.count == 2

@@ -1,7 +1,10 @@
 """The shipped type stub, as mypy --strict sees it from a user's code."""
 
 import logging
+import os
 import re
+import subprocess
+import sys
 import textwrap
 from pathlib import Path
 
@@ -10,7 +13,8 @@ import pytest
 mypy_api = pytest.importorskip("mypy.api")
 
 EXAMPLE = Path(__file__).with_name("typing_example.py")
-README = Path(__file__).resolve().parent.parent / "README.md"
+REPO_ROOT = Path(__file__).resolve().parent.parent
+README = REPO_ROOT / "README.md"
 
 
 def mypy(path, cache):
@@ -66,3 +70,12 @@ def test_misuse_is_rejected(tmp_path):
     for number, (line, code) in enumerate(MISUSES.items(), start=3):
         errors = [e for e in report.splitlines() if e.startswith(f"{source}:{number}: error:")]
         assert errors and errors[0].endswith(f"[{code}]"), f"{line!r} gave {errors}\n{textwrap.indent(report, '  ')}"
+
+
+@pytest.mark.parametrize("module", ["brevant._native", "brevant._reader"])
+def test_committed_stub_agrees_with_the_runtime(module, tmp_path):
+    # The committed stub shadows the installed one; the runtime side is the installed module.
+    env = {**os.environ, "MYPYPATH": str(REPO_ROOT / "python"), "MYPY_CACHE_DIR": str(tmp_path)}
+    done = subprocess.run([sys.executable, "-m", "mypy.stubtest", module], env=env, cwd=tmp_path,
+                          capture_output=True, text=True)  # fmt: skip
+    assert done.returncode == 0, done.stdout + done.stderr

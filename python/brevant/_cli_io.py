@@ -5,8 +5,9 @@ through `open_output`:
 
     run(main)                  calls `main()` and returns its exit status; a signal or a
                                reader that went away ends the run as listed below
-    open_input(path)           the input's bytes ("-" is standard input) as a NamedInput,
-                               whose failures to read are InputError
+    open_input(path)           the input's bytes ("-" is standard input), decompressed,
+                               as a NamedInput, whose failures to read are InputError
+    progress_bar(input, quiet) a progress bar of the bytes read, on a terminal
     open_output(path, inputs)  a UTF-8 text stream with LF line ends to "-" (standard
                                output) or to `path`, written safely whatever is there
     failure_status(...)        says why a run failed, in one line, and gives its status
@@ -19,9 +20,9 @@ through `open_output`:
 Every tool exits with the statuses of EXIT_STATUS_HELP: 0 success, 1 an output that
 could not be written (and for brevant-check, an input that does not conform), 2 bad
 usage or bad input, BROKEN_PIPE when the reader of the output went away, 128 + the
-signal's number for SIGINT, SIGTERM and SIGHUP unless the caller ignored it (after every
-`open_output` in progress removed its temporary file). A closed standard error is 2 too: nothing can be reported
-then, and nothing meant for it may reach standard output.
+signal's number for SIGINT, SIGTERM and SIGHUP unless the caller ignored it (after
+every `open_output` in progress removed its temporary file). A closed standard error is
+2 too: nothing can be reported then, and nothing meant for it may reach standard output.
 """
 
 from __future__ import annotations
@@ -36,9 +37,9 @@ import sys
 import tempfile
 import threading
 from collections.abc import Callable, Iterator, Sequence
-from typing import BinaryIO, TextIO
+from typing import Any, BinaryIO, TextIO
 
-from brevant._lines import decompressed, decompression_errors
+from brevant._lines import decompressed, reading_errors
 
 # What a shell reports for a program killed by SIGPIPE, the usual end of `cmd | head`.
 BROKEN_PIPE = 128 + 13
@@ -154,30 +155,67 @@ class NamedInput:
         self.name = shown(path)
         self.size = regular_file_size(raw)
         with self.reading():
-            self.stream: BinaryIO = decompressed(raw)
-
-    def fileno(self) -> int:
-        return self.raw.fileno()
+            self.stream: Any = decompressed(raw)  # raw itself, or a GzipFile, BZ2File, LZMAFile ...
+        # Told how many more bytes of the input were read: of the file itself, when it can tell.
+        self.advance: Callable[[int], object] = lambda count: None
+        self.consumed = 0
 
     def read(self, size: int = -1) -> bytes:
+        """Up to `size` bytes: what is there, so that a pipe's lines go on as they arrive."""
         with self.reading():
-            return self.stream.read(size)
+            return self.counted(self.stream.read1(size) if size > 0 else self.stream.read())
 
     def readline(self) -> bytes:
         with self.reading():
-            return self.stream.readline()
+            return self.counted(self.stream.readline())
+
+    def counted(self, data: bytes) -> bytes:
+        now = self.raw.tell() if self.stream is not self.raw and self.size is not None else self.consumed + len(data)
+        self.advance(now - self.consumed)
+        self.consumed = now
+        return data
 
     @contextlib.contextmanager
     def reading(self) -> Iterator[None]:
         try:
             yield
         # Evaluated only on a failure: it names the errors of the decompressors loaded by then.
-        except (ValueError, *decompression_errors()) as exc:
+        except reading_errors() as exc:
             reason = exc.strerror if isinstance(exc, OSError) and exc.strerror else exc
             raise InputError(f"cannot read '{self.name}': {reason}") from None
 
     def __iter__(self) -> Iterator[bytes]:
         return iter(self.readline, b"")
+
+
+@contextlib.contextmanager
+def progress_bar(source: NamedInput, quiet: bool) -> Iterator[Callable[..., None]]:
+    """Shows the bytes read of `source` on standard error, when that is a terminal, the run takes
+    over a second and tqdm (the "progress" extra) is installed. Gives how to print a line above it."""
+    try:
+        from tqdm import tqdm  # only here: importing it costs more than reading a small document
+    except ImportError:
+        yield write_line
+        return
+    # disable=None lets tqdm stay silent unless stderr is a terminal; delay keeps short runs quiet.
+    with tqdm(total=source.size, unit="B", unit_scale=True, disable=True if quiet else None,
+              delay=1.0, desc=source.name, file=sys.stderr) as bar:
+        source.advance = bar.update
+        if bar.disable:
+            yield write_line
+            return
+
+        def above(text: str, out: TextIO | None = None) -> None:
+            bar.clear()
+            write_line(text, out)
+            (out or sys.stderr).flush()
+            bar.refresh()
+
+        yield above
+
+
+def write_line(text: str, out: TextIO | None = None) -> None:
+    (out or sys.stderr).write(text + "\n")  # sys.stderr as it is now, which a test may have replaced
 
 
 def regular_file_size(stream: BinaryIO) -> int | None:

@@ -1,9 +1,8 @@
-"""Lines of a document, read in chunks from any source the reading API accepts.
+"""A document in chunks, from any source the reading API accepts.
 
 A source is the document text itself (`str`), its bytes, a path (`os.PathLike`)
-or a binary or text file object.  Lines end at LF, CR or CRLF and nowhere else
-(unlike `str.splitlines`, which also splits at form feeds and Unicode line
-separators that belong to the text they sit in).
+or a binary or text file object.  The native reader and checker split the
+chunks into lines themselves, at LF, CR or CRLF and nowhere else.
 
 Bytes that start as gzip, bzip2, xz or zstd data are decompressed as they are
 read, by the standard library's modules (zstd needs `compression.zstd`, from
@@ -12,7 +11,6 @@ Python 3.14); a damaged stream raises that module's error.
 
 from __future__ import annotations
 
-import codecs
 import importlib
 import io
 import os
@@ -21,8 +19,8 @@ from collections.abc import Callable, Iterator
 from typing import Any, AnyStr, Generic
 
 CHUNK_CHARS = 1 << 20
-# A line longer than this is reported, not held, so that memory stays bounded
-# whatever a file holds.
+# The checker reports a line longer than this (in bytes) instead of holding
+# it, so that memory stays bounded whatever a file holds.
 MAX_LINE_CHARS = 1 << 24
 
 
@@ -36,13 +34,6 @@ COMPRESSIONS = {
 _MAGIC_BYTES = max(map(len, COMPRESSIONS))
 # What those modules raise for damaged data, besides OSError and EOFError.
 _DAMAGED = (("zlib", "error"), ("_lzma", "LZMAError"), ("compression.zstd", "ZstdError"))
-
-
-class LongLine:
-    """Stands in for a line longer than MAX_LINE_CHARS."""
-
-    def __init__(self, length: int) -> None:
-        self.length = length
 
 
 def source_chunks(source: object, *, whole: bool = False) -> Iterator[str | bytes | bytearray]:
@@ -108,10 +99,11 @@ def decompressed(stream: Any) -> Any:
     return opener(stream, "rb")
 
 
-def decompression_errors() -> tuple[type[Exception], ...]:
-    """Every error that reading a damaged compressed stream may raise."""
+def reading_errors() -> tuple[type[Exception], ...]:
+    """Every error that reading a source may raise for what it holds: a damaged compressed
+    stream, or (ValueError) a compression this Python cannot read."""
     loaded = [getattr(sys.modules[module], name) for module, name in _DAMAGED if module in sys.modules]
-    return (OSError, EOFError, *loaded)
+    return (OSError, EOFError, ValueError, *loaded)
 
 
 class _Held(Generic[AnyStr]):
@@ -130,48 +122,4 @@ class _Held(Generic[AnyStr]):
         piece, self.head = self.head[:size], self.head[size:]
         return piece
 
-
-def text_chunks(source: object) -> Iterator[str]:
-    """The document as chunks of `str`; bytes are UTF-8.
-
-    Bytes that are not UTF-8 become lone surrogates, so a bad byte stays
-    visible as one character instead of failing the whole read.
-    """
-    decoder = codecs.getincrementaldecoder("utf-8")("surrogateescape")
-    for chunk in source_chunks(source):
-        yield chunk if isinstance(chunk, str) else decoder.decode(chunk)
-    yield decoder.decode(b"", final=True)
-
-
-def iter_lines(source: object) -> Iterator[str | LongLine]:
-    """Every line of the document without its line ending.
-
-    A final line ending is optional, as it is in the grammar: "A\\n" and "A" are
-    both one line, while "A\\n\\n" is two, the second empty.
-    """
-    pending: list[str] = []  # the current line's text seen so far
-    pending_chars = 0
-    long_line = False
-    held_cr = False  # a chunk ended in CR: it may be the first half of CRLF
-    for chunk in text_chunks(source):
-        if held_cr:
-            chunk = "\r" + chunk
-        held_cr = chunk.endswith("\r")
-        if held_cr:
-            chunk = chunk[:-1]
-        pieces = chunk.replace("\r\n", "\n").replace("\r", "\n").split("\n")
-        for piece in pieces[:-1]:
-            if long_line or pending_chars + len(piece) > MAX_LINE_CHARS:
-                yield LongLine(pending_chars + len(piece))
-            else:
-                pending.append(piece)
-                yield "".join(pending)
-            pending, pending_chars, long_line = [], 0, False
-        last = pieces[-1]
-        pending_chars += len(last)
-        if pending_chars > MAX_LINE_CHARS:
-            pending, long_line = [], True
-        elif last:
-            pending.append(last)
-    if held_cr or pending_chars:
-        yield LongLine(pending_chars) if long_line else "".join(pending)
+    read1 = read

@@ -15,30 +15,35 @@ from brevant._cli_io import (
     failure_status,
     open_input,
     open_output,
+    progress_bar,
     require_input,
     run,
+    write_line,
 )
 from brevant._lines import MAX_LINE_CHARS
-from brevant.checker import VERSIONS, iter_findings
+from brevant.checker import SCHEMAS, VERSIONS, Omitted, iter_findings
 
 CHECK_PROG = "brevant-check"
+PER_CODE = 10  # findings of one code shown per input before the rest are only counted
 
 CHECK_EPILOG = f"""\
 Each departure is one line on standard output, as compilers and linters write
-them: FILE:LINE: CODE: message. The codes are stable; `pydoc brevant.checker`
-lists them.
+them: FILE:LINE:COLUMN: CODE: message. The codes are stable; `pydoc
+brevant.checker` lists them. After the first {PER_CODE} findings of a code in an input,
+one line says how many more there are, unless --all is given.
 
 {exit_status_help("every input conforms", "some input does not conform, or ", writes_files=False)}
 example:
   {CHECK_PROG} results.txt
   my-runner --shots 1000 | {CHECK_PROG} --schema-version 2.0
+  {CHECK_PROG} --schema ordered --all results.txt
 """
 
 
 def parse_check_args(argv: list[str] | None) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog=CHECK_PROG,
-        description='Check QIR "Labeled" output documents against the output schema.',
+        description='Check QIR "Labeled" (or "Ordered") output documents against the output schema.',
         epilog=CHECK_EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
@@ -51,8 +56,13 @@ def parse_check_args(argv: list[str] | None) -> argparse.Namespace:
         help="the schema version to check against (default: %(default)s)",
     )
     parser.add_argument(
+        "--schema", default="labeled", choices=list(SCHEMAS),
+        help="the output schema to check against (default: %(default)s)",
+    )
+    parser.add_argument("--all", action="store_true", help="report every finding, however many of one code")
+    parser.add_argument(
         "-q", "--quiet", action="store_true",
-        help="print nothing; stop reading an input at its first departure",
+        help="print nothing (no progress bar either); stop reading an input at its first departure",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
@@ -82,17 +92,22 @@ class BoundedLines:
         return chunk
 
 
-def check_input(path: str, version: str, out: TextIO | None) -> bool:
+def check_input(path: str, args: argparse.Namespace, out: TextIO | None) -> bool:
     """Whether the input conforms; its findings are written to `out`, or with none the
-    reading stops at the first."""
-    with open_input(path) as source:
+    reading stops at the first (and no progress bar is shown)."""
+    per_code = None if args.all else PER_CODE
+    with open_input(path) as source, progress_bar(source, quiet=out is None) as above:
+        report = above if out is not None and out.isatty() else write_line
         bounded = BoundedLines(source)
         conforms = True
-        for finding in iter_findings(bounded, version=version):
+        for finding in iter_findings(bounded, version=args.schema_version, schema=args.schema, per_code=per_code):
             conforms = False
             if out is None:
                 break
-            out.write(f"{source.name}:{finding.line}: {finding.code}: {finding.message}\n")
+            if isinstance(finding, Omitted):
+                report(f"{source.name}: … and {finding.more} more {finding.code}", out)
+            else:
+                report(f"{source.name}:{finding.line}:{finding.column}: {finding.code}: {finding.message}", out)
     if bounded.cut:
         raise InputError(f"{source.name}: a line longer than {MAX_LINE_CHARS} bytes; the rest is not checked")
     return conforms
@@ -109,7 +124,7 @@ def check_all(args: argparse.Namespace) -> int:
         with contextlib.nullcontext() if args.quiet else open_output("-") as out:
             for path in args.inputs:
                 try:
-                    if not check_input(path, args.schema_version, out):
+                    if not check_input(path, args, out):
                         status = max(status, 1)
                 except InputError as exc:
                     print(f"{CHECK_PROG}: error: {exc}", file=sys.stderr)

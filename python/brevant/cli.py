@@ -4,13 +4,12 @@ from __future__ import annotations
 
 import argparse
 import codecs
-import contextlib
 import io
 import json
 import logging
 import re
 import sys
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable
 from typing import IO, Any
 
 from brevant import QirLabeledFormatter, __version__, write_columns
@@ -23,6 +22,7 @@ from brevant._cli_io import (
     failure_status,
     open_input,
     open_output,
+    progress_bar,
     require_input,
     run,
 )
@@ -328,14 +328,12 @@ def convert_lines(
     attributes: dict[str, str | None],
     out: ValueWatch,
     counter: SkipCounter,
-    advance: Callable[[int], object],
     raw_tags: bool,
 ) -> None:
     warn_unread(attributes)
     formatter = counter.labeled_formatter
     first = True
     for lineno, line in enumerate(stream, 1):
-        advance(len(line))
         if lineno == 1 and line.startswith(codecs.BOM_UTF8):
             line = line[len(codecs.BOM_UTF8):]
         if not line.strip():
@@ -363,21 +361,6 @@ def convert_lines(
             counter.report(shot, where)
 
 
-@contextlib.contextmanager
-def progress(counter: SkipCounter, size: int | None, name: str, quiet: bool) -> Iterator[Callable[[int], object]]:
-    """A progress bar, when tqdm (the "progress" extra) is installed; reports go above it."""
-    try:
-        from tqdm import tqdm  # only here: importing it costs more than converting a small document
-    except ImportError:
-        yield lambda size: None
-        return
-    # disable=None lets tqdm stay silent unless stderr is a terminal; delay keeps short runs quiet.
-    with tqdm(total=size, unit="B", unit_scale=True, disable=True if quiet else None,
-              delay=1.0, desc=name, file=sys.stderr) as bar:
-        counter.say = lambda text: tqdm.write(text, file=sys.stderr)
-        yield bar.update
-
-
 def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
     """Runs the conversion; tells whether any value record was written."""
     flags: dict[str, str | None] = dict(args.attribute)
@@ -395,8 +378,9 @@ def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
         if not jsonl:
             convert_document(source.read(), source.name, flags, out, counter, args.raw_tags)
             return out.values
-        with progress(counter, source.size, source.name, args.quiet) as advance:
-            convert_lines(source, source.name, flags, out, counter, advance, args.raw_tags)
+        with progress_bar(source, args.quiet) as say:
+            counter.say = say
+            convert_lines(source, source.name, flags, out, counter, args.raw_tags)
         return out.values
 
 

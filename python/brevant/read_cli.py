@@ -6,6 +6,7 @@ import argparse
 import contextlib
 import json
 import math
+import shutil
 import sys
 from collections import Counter
 from collections.abc import Iterator
@@ -23,10 +24,11 @@ from brevant._cli_io import (
     failure_status,
     open_input,
     open_output,
+    progress_bar,
     require_input,
     run,
-    shown,
 )
+from brevant._histogram import histogram
 from brevant.reader import (
     BitOrder,
     ErrorMode,
@@ -39,6 +41,7 @@ from brevant.reader import (
 )
 
 PROG = "brevant-read"
+TOP = 20  # outcomes drawn by --histogram
 
 SUCCESS = """\
 success, also when --errors collect left shots out (--counts and
@@ -56,6 +59,9 @@ output:
              "inf" or "-inf", which brevant-labeled reads back.
   --counts   a JSON object from bit string to number of shots, summed over
              the inputs (-j N counts N files at once, each in its own process)
+  --counts --histogram
+             the counts as a bar chart in plain text, as wide as the terminal:
+             the most frequent first, each with its count and share
   --memory   one bit string per line, a line per shot
 
 Several inputs are read in turn, as one. Every form streams: memory stays
@@ -109,7 +115,19 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         help="'collect' leaves out the shots that cannot be read instead of stopping (default: %(default)s)",
     )
     parser.add_argument(
+        "--histogram", action="store_true",
+        help="with --counts: draw them as bars, as wide as the terminal, instead of writing JSON",
+    )
+    parser.add_argument(
+        "--top", type=positive, metavar="N",
+        help=f"with --histogram: the N most frequent outcomes, then one line for the rest (default: {TOP})",
+    )
+    parser.add_argument(
         "-j", "--jobs", type=positive, default=1, metavar="N", help="with --counts: count N files at once (default: 1)"
+    )
+    parser.add_argument(
+        "-q", "--quiet", action="store_true",
+        help="no progress bar (else shown on a terminal when a run takes over a second and tqdm is installed)",
     )
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
@@ -123,6 +141,10 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         parser.error("--labels names a label more than once")
     if args.jobs > 1 and not args.counts:
         parser.error("-j needs --counts")
+    if args.histogram and not args.counts:
+        parser.error("--histogram needs --counts")
+    if args.top is not None and not args.histogram:
+        parser.error("--top needs --histogram")
     if args.jobs > 1 and "-" in args.inputs:
         parser.error("-j counts files: standard input cannot be shared between processes")
     require_input(parser, args.inputs)
@@ -136,9 +158,9 @@ def positive(text: str) -> int:
 
 
 @contextlib.contextmanager
-def opened(path: str) -> Iterator[NamedInput]:
-    """An input whose parse errors are input errors naming their place."""
-    with open_input(path) as source:
+def opened(path: str, quiet: bool) -> Iterator[NamedInput]:
+    """An input whose parse errors are input errors naming their place, read under a progress bar."""
+    with open_input(path) as source, progress_bar(source, quiet):
         try:
             yield source
         except LabeledParseError as exc:
@@ -163,7 +185,7 @@ def located(name: str, error: LabeledParseError) -> str:
 
 
 def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
-    with opened(path) as source:
+    with opened(path, args.quiet) as source:
         for shot in iter_shots(source, errors=args.errors):
             try:
                 out.write(json.dumps(shot, allow_nan=False) + "\n")
@@ -183,7 +205,7 @@ def finite(value: Any) -> Any:
 
 def write_memory(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
     labels = _labels(args.labels)
-    with opened(path) as source, countable(source.name):
+    with opened(path, args.quiet) as source, countable(source.name):
         for reader in _chunked(source, args.errors):
             out.writelines(bits + "\n" for bits in reader.memory_completed(labels, args.bit_order))
         return [located(source.name, problem) for problem in reader.problems()]
@@ -201,7 +223,7 @@ def write_npy(args: argparse.Namespace) -> None:
         raise InputError("--npy needs numpy: pip install numpy") from None
     matrices = []
     for path in args.inputs:
-        with opened(path) as source, countable(source.name):
+        with opened(path, args.quiet) as source, countable(source.name):
             result = read_labeled(source, errors=args.errors)
             matrices.append(result.bits(args.labels, bit_order=args.bit_order))
             warn([located(source.name, problem) for problem in result.problems])
@@ -214,12 +236,12 @@ def write_npy(args: argparse.Namespace) -> None:
 
 
 def count_file(
-    path: str, labels: list[str] | None, errors: ErrorMode, bit_order: BitOrder, include_failed: bool
+    path: str, labels: list[str] | None, errors: ErrorMode, bit_order: BitOrder, include_failed: bool, quiet: bool
 ) -> tuple[dict[str, int], list[str], int]:
     """The input's counts, a warning for each shot left out and how many failed shots it
     left out; run in a worker process too, so everything it returns or raises is plain
     data that crosses intact."""
-    with opened(path) as source, countable(source.name):
+    with opened(path, quiet) as source, countable(source.name):
         counts, failed, problems = count_stream(
             source, labels, errors=errors, bit_order=bit_order, include_failed=include_failed
         )
@@ -227,10 +249,12 @@ def count_file(
 
 
 def counted(args: argparse.Namespace) -> Iterator[tuple[dict[str, int], list[str], int]]:
-    count = partial(
-        count_file, labels=args.labels, errors=args.errors, bit_order=args.bit_order, include_failed=args.include_failed
-    )
     jobs = min(args.jobs, len(args.inputs))
+    # Bars of files counted at once would overwrite each other.
+    count = partial(
+        count_file, labels=args.labels, errors=args.errors, bit_order=args.bit_order,
+        include_failed=args.include_failed, quiet=args.quiet or jobs > 1,
+    )  # fmt: skip
     if jobs == 1:
         yield from map(count, args.inputs)
         return
@@ -254,7 +278,11 @@ def read_and_write(args: argparse.Namespace) -> int:
                 if left_out:
                     print(f"{PROG}: left out {left_out} failed shot{'s' * (left_out != 1)} (END not 0;"
                           " --include-failed counts them)", file=sys.stderr)  # fmt: skip
-                out.write(json.dumps(total, sort_keys=True) + "\n")
+                if args.histogram:
+                    width = shutil.get_terminal_size().columns
+                    out.writelines(line + "\n" for line in histogram(total, args.top or TOP, width))
+                else:
+                    out.write(json.dumps(total, sort_keys=True) + "\n")
             elif args.npy:
                 write_npy(args)
             else:

@@ -1,6 +1,7 @@
 #pragma once
 // The raw-name table as the formatter walks it: a key or an `ftype` argument
 // names a row, and the row gives the QIR type written and its rule.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -14,7 +15,15 @@ namespace brevant {
 enum class TypeRow : std::uint8_t {};
 
 constexpr const RawType& row(TypeRow type) noexcept { return raw_types[static_cast<std::size_t>(type)]; }
-constexpr ValueRule rule(TypeRow type) noexcept { return info(row(type).type).rule; }
+
+// Each row's rule, looked up once per record.
+inline constexpr auto row_rules = [] {
+    std::array<ValueRule, std::size(raw_types)> rules{};
+    for (std::size_t i = 0; i < rules.size(); ++i) rules[i] = info(raw_types[i].type).rule;
+    return rules;
+}();
+
+constexpr ValueRule rule(TypeRow type) noexcept { return row_rules[static_cast<std::size_t>(type)]; }
 
 static_assert(std::size(raw_types) <= 32, "TypeRow and rows_with_own_rule hold a row number in 5 bits");
 

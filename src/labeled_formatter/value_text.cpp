@@ -33,9 +33,8 @@ bool value_text(TextBuffer& out, const OutputValue& value) {
 bool bit_text(TextBuffer& out, std::span<const Scalar> items) {
     char* bits = out.reserve(items.size());
     for (std::size_t i = 0; i < items.size(); ++i) {
-        const std::optional<bool> bit = as_bit(items[i]);
-        if (!bit) return false;  // nothing was committed
-        bits[i] = *bit ? '1' : '0';
+        bits[i] = bit_char(items[i]);
+        if (!bits[i]) return false;  // nothing was committed
     }
     out.advance(items.size());
     return true;

@@ -7,6 +7,7 @@
 
 #include "schema/limits.hpp"
 #include "schema/records.hpp"
+#include "schema/scalar.hpp"
 
 namespace brevant::reader {
 namespace {

@@ -21,8 +21,8 @@ std::string_view rest_from(std::string_view line, const Field& field) {
 
 }  // namespace
 
-DocumentReader::DocumentReader(ErrorMode errors, Limits limits)
-    : errors_(errors),
+DocumentReader::DocumentReader(Departures departures, Limits limits)
+    : departures_(departures),
       limits_(limits),
       large_shot_(std::min<std::uint64_t>(limits.max_labels, limits.max_shot_entries)),
       splitter_(limits.max_line_bytes) {}
@@ -74,7 +74,7 @@ void DocumentReader::overlong(std::uint64_t number) {
 }
 
 void DocumentReader::report(const ParseError& error) {
-    if (errors_ == ErrorMode::Raise) {
+    if (departures_ == Departures::Raise) {
         state_ = State::Failed;
         failure_ = error;
         throw error;
@@ -210,7 +210,7 @@ void DocumentReader::output(const Record& r) {
         if (!parse_list(value, doc_.list_items)) value_error(ValueProblem::NotAList, *type, value_field);
         entry = entry_of(EntryKind::List, static_cast<std::uint32_t>(doc_.list_items.size() - first), first);
     } else if (std::optional<Scalar> scalar =
-                   parse_scalar(value, *type == QirType::Double ? ValueContext::Double : ValueContext::Other)) {
+                   parse_scalar(value, *type == QirType::Double ? Within::DoubleRecord : Within::Other)) {
         entry = entry_of(*scalar);
     } else {
         entry = big_integer(*type, value_field);

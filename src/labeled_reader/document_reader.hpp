@@ -28,7 +28,7 @@ namespace brevant::reader {
 
 class DocumentReader {
 public:
-    explicit DocumentReader(ErrorMode errors, Limits limits = {});
+    explicit DocumentReader(Departures departures, Limits limits = {});
 
     void feed(std::string_view chunk);
     void finish();  // the end of the input
@@ -83,7 +83,7 @@ private:
     void require_text(const Field& field) const;
     void report(const ParseError& error);
 
-    ErrorMode errors_;
+    Departures departures_;
     Limits limits_;
     std::uint64_t large_shot_;  // records in a shot past which the shot's limits are checked
     LineSplitter splitter_;

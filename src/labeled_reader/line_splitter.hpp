@@ -15,6 +15,8 @@ namespace brevant::reader {
 
 // Sink: void line(std::string_view text, std::uint64_t number);
 //       void overlong(std::uint64_t number);  // once, as soon as the line outgrows the bound
+// and, if it wants the whole length of such a line,
+//       void overlong_ended(std::uint64_t number, std::uint64_t length);
 class LineSplitter {
 public:
     explicit LineSplitter(std::size_t max_line_bytes) : max_line_bytes_(max_line_bytes) {}
@@ -42,17 +44,20 @@ public:
             }
             std::string_view piece(p, static_cast<std::size_t>(eol - p));
             if (skipping_) {
-                skipping_ = false;
+                skipped_ += piece.size();
+                end_skip(sink);
             } else if (carry_.empty()) {
                 if (piece.size() > max_line_bytes_) {
                     sink.overlong(number_ + 1);
+                    skipped_ = piece.size();
+                    end_skip(sink);
                 } else {
                     sink.line(piece, number_ + 1);
                 }
             } else {
                 keep_partial(piece, sink);
                 if (skipping_) {
-                    skipping_ = false;
+                    end_skip(sink);
                 } else {
                     sink.line(carry_, number_ + 1);
                 }
@@ -77,9 +82,11 @@ public:
         if (!carry_.empty() && !skipping_) {
             ++number_;
             sink.line(carry_, number_);
+        } else if (skipping_) {
+            end_skip(sink);
+            ++number_;
         }
         carry_.clear();
-        skipping_ = false;
     }
 
 
@@ -91,8 +98,12 @@ private:
 
     template <class Sink>
     void keep_partial(std::string_view piece, Sink& sink) {
-        if (skipping_) return;
+        if (skipping_) {
+            skipped_ += piece.size();
+            return;
+        }
         if (piece.size() > max_line_bytes_ - carry_.size()) {
+            skipped_ = carry_.size() + piece.size();
             carry_.clear();
             carry_.shrink_to_fit();
             skipping_ = true;
@@ -102,11 +113,18 @@ private:
         carry_.append(piece);
     }
 
+    template <class Sink>
+    void end_skip(Sink& sink) {
+        skipping_ = false;
+        if constexpr (requires { sink.overlong_ended(number_, skipped_); }) sink.overlong_ended(number_ + 1, skipped_);
+    }
+
     std::size_t max_line_bytes_;
     std::string carry_;
     std::uint64_t number_ = 0;  // lines ended so far
     bool after_cr_ = false;
     bool skipping_ = false;  // inside an overlong line, already reported
+    std::uint64_t skipped_ = 0;  // the overlong line's length so far
 };
 
 }  // namespace brevant::reader

@@ -5,9 +5,10 @@
 
 namespace brevant::reader {
 
-// Raise: the first departure stops the reader for good. Collect: it is kept
-// as a problem, the shot it occurred in is left out, and reading goes on.
-enum class ErrorMode : std::uint8_t { Raise, Collect };
+// What becomes of a departure: it stops the reader for good (raising), or it
+// is kept as a problem, the shot it occurred in is left out, and reading
+// goes on (collecting).
+enum class Departures : std::uint8_t { Raise, Collect };
 
 // Record: the first result of a bit string leftmost, as RESULT_ARRAY values
 // are written. Reversed: the first result rightmost (little-endian, as Qiskit

@@ -268,7 +268,7 @@ Outcomes outcomes(const Document& doc, BitPicker& picker, const OutcomeRequest& 
                 break;
             case BitPicker::Picked::Status::Missing: {
                 std::string message = "the shot started here has no RESULT labeled " + quoted(picked.text);
-                if (request.errors == ErrorMode::Raise)
+                if (request.departures == Departures::Raise)
                     throw RequestError{"line " + std::to_string(shot.line) + ": " + message};
                 tally.leave_out();
                 if (tally.problems().size() < max_problems) tally.problems().push_back(ParseError{shot.line, 1, message});

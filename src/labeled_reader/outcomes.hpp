@@ -89,7 +89,7 @@ struct Outcomes {
     std::vector<std::uint64_t> counts;  // shots counted per distinct outcome; 0 for those only failed shots gave
     std::vector<std::uint32_t> of_shot; // each shot's outcome index, or left_out
     std::deque<std::string> long_texts; // a deque: `text` pointers stay valid as it grows
-    std::vector<ParseError> problems;   // with ErrorMode::Collect: why shots were left out
+    std::vector<ParseError> problems;   // with Departures::Collect: why shots were left out
     std::uint64_t failed_left_out = 0;  // shots with a non-zero exit code, not counted
 
     // The text of distinct outcome `i`; `buffer` holds it when it is packed.
@@ -98,7 +98,7 @@ struct Outcomes {
 
 struct OutcomeRequest {
     FailedShots failed = FailedShots::LeaveOut;
-    ErrorMode errors = ErrorMode::Raise;
+    Departures departures = Departures::Raise;
 };
 
 // Throws RequestError where the picker does, and, in the raising mode, where

@@ -1,27 +1,11 @@
 #include "labeled_reader/record.hpp"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "labeled_reader/next_tab.hpp"
 
 namespace brevant::reader {
 namespace {
 
 char upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-// Fields are short, so a library call per TAB costs more than the scan;
-// sixteen bytes are compared at once where the target has SSE2.
-const char* next_tab(const char* p, const char* end) noexcept {
-#if defined(__SSE2__)
-    const __m128i tab = _mm_set1_epi8(field_separator);
-    for (; end - p >= 16; p += 16) {
-        auto block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        if (int hits = _mm_movemask_epi8(_mm_cmpeq_epi8(block, tab))) return p + __builtin_ctz(hits);
-    }
-#endif
-    while (p != end && *p != field_separator) ++p;
-    return p;
-}
 
 }  // namespace
 

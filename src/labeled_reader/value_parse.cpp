@@ -82,19 +82,19 @@ bool is_integer_text(std::string_view text) noexcept {
     return all_digits(text);
 }
 
-std::optional<Scalar> parse_scalar(std::string_view text, ValueContext context) noexcept {
-    bool real_context = context == ValueContext::Double;
+std::optional<Scalar> parse_scalar(std::string_view text, Within within) noexcept {
+    const bool in_double = within == Within::DoubleRecord;
     if (text.size() == 1 && is_digit(text[0])) return Scalar::from_int(text[0] - '0');
     if (equal_ignoring_case(text, "TRUE")) return Scalar::from_bool(true);
     if (equal_ignoring_case(text, "FALSE")) return Scalar::from_bool(false);
     std::string_view digits = text;
     if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
-    if (all_digits(digits) && !(real_context && text == "-0")) {
+    if (all_digits(digits) && !(in_double && text == "-0")) {
         std::int64_t value = 0;
         const char* first = text[0] == '+' ? text.data() + 1 : text.data();
         auto [end, ec] = std::from_chars(first, text.data() + text.size(), value);
         if (ec == std::errc() && end == text.data() + text.size()) return Scalar::from_int(value);
-        if (!real_context) return std::nullopt;
+        if (!in_double) return std::nullopt;
     }
     if (auto real = parse_real(text)) return Scalar::from_double(*real);
     return std::nullopt;
@@ -112,7 +112,7 @@ bool parse_list(std::string_view text, std::vector<Scalar>& out) {
     if (trim(inside).empty()) return true;
     while (true) {
         std::size_t comma = inside.find(',');
-        std::optional<Scalar> item = parse_scalar(trim(inside.substr(0, comma)), ValueContext::Other);
+        std::optional<Scalar> item = parse_scalar(trim(inside.substr(0, comma)), Within::Other);
         if (!item) {
             out.resize(kept);
             return false;

@@ -16,9 +16,9 @@ namespace brevant::reader {
 // Where a value sits. In a DOUBLE record "-0" is the float -0.0 and an
 // integer beyond 64 bits is a float; elsewhere that integer is no Scalar
 // (see is_integer_text).
-enum class ValueContext : std::uint8_t { Other, Double };
+enum class Within : std::uint8_t { Other, DoubleRecord };
 
-std::optional<Scalar> parse_scalar(std::string_view text, ValueContext context) noexcept;
+std::optional<Scalar> parse_scalar(std::string_view text, Within within) noexcept;
 
 // An optional sign and decimal digits: an integer of any length.
 bool is_integer_text(std::string_view text) noexcept;

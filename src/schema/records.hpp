@@ -36,15 +36,6 @@ inline constexpr char field_separator = '\t';
 inline constexpr char line_feed = '\n';
 inline constexpr char carriage_return = '\r';
 
-// What counts as a bit in a value field.
-constexpr bool is_bit_char(char c) noexcept { return c == '0' || c == '1'; }
-
-constexpr bool is_bit_string(std::string_view text) noexcept {
-    for (char c : text)
-        if (!is_bit_char(c)) return false;
-    return true;
-}
-
 // The headers that say which schema, and which version of it, a document holds.
 inline constexpr std::string_view schema_id_header = "schema_id";
 inline constexpr std::string_view schema_version_header = "schema_version";

@@ -4,6 +4,7 @@
 
 #include "python/formatter/methods.hpp"
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -44,11 +45,13 @@ void deliver(PyObject* qo, const OutputBuffer& out) {
     if (!out.text.empty()) write_output(qo, out.text.view());
 }
 
+enum class ResultsHeader : std::uint8_t { Without, With };
+
 // The first shot's header goes in front of its records, which were rendered
 // while the shot was read, before the attributes could be converted.
-void put_first_shot_header(OutputBuffer& out, const AttributeMap& attributes, bool with_results_header) {
+void put_first_shot_header(OutputBuffer& out, const AttributeMap& attributes, ResultsHeader results_header) {
     TextBuffer header;
-    if (with_results_header) header.append(results_header_text);
+    if (results_header == ResultsHeader::With) header.append(results_header_text);
     emit_first_shot_header(header, attributes);
     out.text.prepend(header.view());
 }
@@ -126,7 +129,7 @@ Ref write_first_shot(PyObject* qo, PyObject* shot, PyObject* attributes) {
     out.text.append(shot_end_text);
     // After the shot: a bad shot is reported in preference to bad attributes.
     AttributeMap map = convert_attributes(attributes);
-    put_first_shot_header(out, map, false);
+    put_first_shot_header(out, map, ResultsHeader::Without);
     deliver(qo, out);
     return py_none();
 }
@@ -174,7 +177,7 @@ Ref qir_labeled_output(PyObject* results, PyObject* attributes) {
     });
     AttributeMap map = convert_attributes(attributes);
     if (first) return Ref::borrow(names().empty);  // a length, but no shots
-    put_first_shot_header(out, map, true);
+    put_first_shot_header(out, map, ResultsHeader::With);
     finish_output(out);
     return Ref::steal(new_str(out.text.view()));
 }

@@ -1,5 +1,6 @@
 // The module definition of brevant._reader and its one execution step.
 
+#include "python/reader/checker_type.hpp"
 #include "python/reader/document_objects.hpp"
 #include "python/reader/parse_error_type.hpp"
 #include "python/reader/reader_type.hpp"
@@ -24,6 +25,8 @@ int exec_module(PyObject* module) {
         if (PyModule_AddObjectRef(module, "LabeledParseError", parse_error_class()) < 0) throw_fetched();
         if (PyModule_AddObjectRef(module, "PanicException", panic_exception_type()) < 0) throw_fetched();
         if (PyModule_AddObjectRef(module, "ATTRIBUTE_KEYS", attribute_keys_object().get()) < 0) throw_fetched();
+        if (PyModule_AddObjectRef(module, "Checker", checker_class()) < 0) throw_fetched();
+        add_checker_tables(module);
         return 0;
     });
 }
@@ -34,7 +37,7 @@ PyModuleDef_Slot module_slots[] = {
 };
 
 PyModuleDef module_def = {
-    PyModuleDef_HEAD_INIT, "_reader", "The native reader of QIR output records.", 0, nullptr, module_slots,
+    PyModuleDef_HEAD_INIT, "_reader", "The native reader and checker of QIR output records.", 0, nullptr, module_slots,
     nullptr,               nullptr,   nullptr,
 };
 

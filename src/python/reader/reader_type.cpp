@@ -25,9 +25,9 @@ namespace brevant::py {
 namespace {
 
 struct ReaderState {
-    ReaderState(bool keep, reader::ErrorMode errors) : reader(errors), errors(errors), keep(keep) {}
+    ReaderState(bool keep, reader::Departures departures) : reader(departures), departures(departures), keep(keep) {}
     reader::DocumentReader reader;
-    reader::ErrorMode errors;
+    reader::Departures departures;
     DocumentObjects objects;
     bool keep;
     bool closed = false;
@@ -85,12 +85,12 @@ bool flag_argument(PyObject* argument, bool absent) {
 }
 
 // "raise" or "collect"; absent, "raise".
-reader::ErrorMode error_mode(PyObject* argument) {
-    if (!argument) return reader::ErrorMode::Raise;
+reader::Departures departures_named(PyObject* argument) {
+    if (!argument) return reader::Departures::Raise;
     std::optional<std::string_view> text = PyUnicode_Check(argument) ? utf8_text(argument) : std::nullopt;
     if (PyErr_Occurred()) throw_fetched();
-    if (text == "raise") return reader::ErrorMode::Raise;
-    if (text == "collect") return reader::ErrorMode::Collect;
+    if (text == "raise") return reader::Departures::Raise;
+    if (text == "collect") return reader::Departures::Collect;
     PyErr_Format(PyExc_ValueError, "errors must be 'raise' or 'collect', not %R", argument);
     throw PythonError{};
 }
@@ -100,10 +100,10 @@ PyObject* reader_new(PyTypeObject* subtype, PyObject* args, PyObject* kwargs) {
         PyObject* bound[std::size(new_params)] = {};
         bind_tuple_dict(new_signature, args, kwargs, bound);
         const bool keep = flag_argument(bound[0], true);
-        const reader::ErrorMode errors = error_mode(bound[1]);
+        const reader::Departures departures = departures_named(bound[1]);
         auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(subtype, Py_tp_alloc));
         Ref self = checked(alloc(subtype, 0));
-        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep, errors);
+        reinterpret_cast<ReaderObject*>(self.get())->state = new ReaderState(keep, departures);
         return self.release();
     });
 }
@@ -116,27 +116,21 @@ void reader_dealloc(PyObject* self) {
     Py_DECREF(reinterpret_cast<PyObject*>(type));  // instances of a heap type own a reference to it
 }
 
-// The bytes of a chunk: a str's UTF-8, or the contents of bytes or a bytearray.
-std::string_view chunk_bytes(PyObject* data) {
-    if (PyUnicode_Check(data)) {
-        std::optional<std::string_view> text = utf8_text(data);
-        if (!text) throw_fetched();
-        return *text;
-    }
-    if (PyBytes_Check(data)) {
-        char* buffer;
-        Py_ssize_t size;
-        if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
-        return {buffer, static_cast<std::size_t>(size)};
-    }
-    if (PyByteArray_Check(data))
-        return {PyByteArray_AsString(data), static_cast<std::size_t>(PyByteArray_Size(data))};
-    throw_type_mismatch(data, "str or bytes");
-}
+// A large chunk is read in slices of this size, with pending signals handled between
+// them, so that Ctrl-C stops a read of a whole file within milliseconds.
+constexpr std::size_t signal_slice_bytes = std::size_t{1} << 20;
 
 Ref feed(ReaderState& state, PyObject* data) {
     require_open(state);
-    state.reader.feed(chunk_bytes(data));
+    std::string_view bytes = chunk_bytes(data);
+    // A handler may resize a bytearray under our view, so only immutable data is sliced.
+    const bool sliced = !PyByteArray_Check(data);
+    while (sliced && bytes.size() > signal_slice_bytes) {
+        state.reader.feed(bytes.substr(0, signal_slice_bytes));
+        bytes.remove_prefix(signal_slice_bytes);
+        if (PyErr_CheckSignals() < 0) throw_fetched();
+    }
+    state.reader.feed(bytes);
     return Ref::borrow(Py_None);
 }
 
@@ -195,7 +189,7 @@ Ref query(ReaderState& state) {
 
 // Keeps the shots a query left out, once each, for problems().
 reader::Outcomes query_outcomes(ReaderState& state, reader::BitPicker& picker, reader::FailedShots failed) {
-    reader::Outcomes outcomes = reader::outcomes(state.reader.document(), picker, {failed, state.errors});
+    reader::Outcomes outcomes = reader::outcomes(state.reader.document(), picker, {failed, state.departures});
     auto& kept = state.query_problems;
     for (const reader::ParseError& problem : outcomes.problems) {
         bool known = std::any_of(kept.begin(), kept.end(), [&](const reader::ParseError& p) {
@@ -387,6 +381,23 @@ std::atomic<PyObject*> class_slot{nullptr};
 std::once_flag class_flag;
 
 }  // namespace
+
+std::string_view chunk_bytes(PyObject* data) {
+    if (PyUnicode_Check(data)) {
+        std::optional<std::string_view> text = utf8_text(data);
+        if (!text) throw_fetched();
+        return *text;
+    }
+    if (PyBytes_Check(data)) {
+        char* buffer;
+        Py_ssize_t size;
+        if (PyBytes_AsStringAndSize(data, &buffer, &size) < 0) throw_fetched();
+        return {buffer, static_cast<std::size_t>(size)};
+    }
+    if (PyByteArray_Check(data))
+        return {PyByteArray_AsString(data), static_cast<std::size_t>(PyByteArray_Size(data))};
+    throw_type_mismatch(data, "str or bytes");
+}
 
 PyObject* reader_class() {
     return once_per_process(class_slot, class_flag, [] { return checked(PyType_FromSpec(&spec)).release(); });
