@@ -65,6 +65,10 @@ can, the checker names every departure.
     line-too-long          a line too long to hold in memory; not checked
     nesting-too-deep       containers nested too deep to track; the rest of
                            the shot's counts are not checked
+    empty-container        (Ordered) an ARRAY or TUPLE of count 0, which the
+                           Ordered grammar does not allow
+    mixed-array            (Ordered) an ARRAY element of another kind (value,
+                           array or tuple) than the array's first element
 """
 
 from __future__ import annotations

@@ -184,14 +184,18 @@ void Checker::place(std::uint64_t number, const Line& line) {
 // An OUTPUT record in a shot: an element of the innermost open container,
 // and perhaps a container itself.
 void Checker::element(std::uint64_t number, const Line& line) {
-    take_element();
+    take_element(number, line);
     if (uncounted_ || line.count <= 2) return;
     std::optional<QirType> type = reader::qir_type_named(line.text(1));
     if (type != QirType::Array && type != QirType::Tuple) return;
     const reader::Field& value = line.fields[2];
     if (!is_count(value.text)) return;
     std::uint64_t count = count_of(value.text);
-    if (!count) return;
+    if (!count) {
+        if (rules_.schema == Schema::Ordered)
+            add(number, value.column, Code::EmptyContainer, message(Code::EmptyContainer, {{"type", qir_name(*type)}}));
+        return;
+    }
     if (open_.size() >= options_.max_nesting) {
         add(number, value.column, Code::NestingTooDeep,
             message(Code::NestingTooDeep, {{"limit", decimal(options_.max_nesting)}}));
@@ -201,14 +205,26 @@ void Checker::element(std::uint64_t number, const Line& line) {
         return;
     }
     std::uint64_t id = ++containers_;
-    open_.push_back(Container{id, number, value.column, qir_name(*type),
+    open_.push_back(Container{id, number, value.column, *type,
                               std::string(value.text.substr(0, count_text_chars)), count, count});
     held_.push(Entry{Finding{}, id});
 }
 
-void Checker::take_element() {
+void Checker::take_element(std::uint64_t number, const Line& line) {
     if (open_.empty()) return;
     Container& innermost = open_.back();
+    if (rules_.schema == Schema::Ordered && innermost.type == QirType::Array) {
+        std::optional<QirType> type = line.count > 1 ? reader::qir_type_named(line.text(1)) : std::nullopt;
+        Item item = type == QirType::Array ? Item::Array : type == QirType::Tuple ? Item::Tuple : Item::Value;
+        constexpr std::string_view names[] = {"a value", "an array", "a tuple"};
+        if (!innermost.items) {
+            innermost.items = item;
+        } else if (item != *innermost.items) {
+            add(number, line.fields[1].column, Code::MixedArray,
+                message(Code::MixedArray, {{"item", names[static_cast<int>(item)]},
+                                           {"first", names[static_cast<int>(*innermost.items)]}}));
+        }
+    }
     if (--innermost.owed) return;
     held_.drop_placeholder(innermost.id);
     open_.pop_back();
@@ -221,7 +237,7 @@ void Checker::close_containers() {
     std::vector<Entry> mismatches;
     for (const Container& c : open_)
         mismatches.push_back(Entry{Finding{c.line, c.column, Code::CountMismatch,
-                                           message(Code::CountMismatch, {{"type", c.type},
+                                           message(Code::CountMismatch, {{"type", qir_name(c.type)},
                                                                          {"count", c.count_text},
                                                                          {"found", decimal(c.count - c.owed)}})},
                                    c.id});

@@ -43,14 +43,19 @@ private:
     friend class reader::LineSplitter;
     enum class Phase : std::uint8_t { ExpectId, ExpectVersion, Preamble, Shots };
 
+    // What an element is, for the ordered schema's rule that an array's
+    // elements are all of one kind.
+    enum class Item : std::uint8_t { Value, Array, Tuple };
+
     struct Container {
         std::uint64_t id;
         std::uint64_t line;
         std::uint64_t column;
-        std::string_view type;
+        QirType type;
         std::string count_text;
         std::uint64_t count;
         std::uint64_t owed;
+        std::optional<Item> items = std::nullopt;  // the kind of its first element
     };
 
     // The line splitter's sink.
@@ -65,7 +70,7 @@ private:
     void expected_header(std::uint64_t number, Code code, Phase phase, const Line* line = nullptr);
     void place(std::uint64_t number, const Line& line);
     void element(std::uint64_t number, const Line& line);
-    void take_element();
+    void take_element(std::uint64_t number, const Line& line);
     void close_containers();
     void release(const std::vector<Entry>& mismatches);
 

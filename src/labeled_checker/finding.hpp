@@ -42,6 +42,8 @@ enum class Code : std::uint8_t {
     NoShots,
     LineTooLong,
     NestingTooDeep,
+    EmptyContainer,
+    MixedArray,
 };
 
 struct CodeText {
@@ -84,6 +86,9 @@ inline constexpr CodeText code_texts[] = {
     {Code::LineTooLong, "line-too-long", "line of {length} characters, longer than {limit}; not checked"},
     {Code::NestingTooDeep, "nesting-too-deep",
      "containers nested more than {limit} deep; the counts in this shot are not checked"},
+    {Code::EmptyContainer, "empty-container", "{type} count 0; an ordered container holds at least one element"},
+    {Code::MixedArray, "mixed-array",
+     "ARRAY element is {item} after {first}; an ordered array's elements are all values, all arrays or all tuples"},
 };
 
 inline constexpr std::size_t code_count = std::size(code_texts);

@@ -1,9 +1,21 @@
 #include "labeled_reader/record.hpp"
 
+#include <cstring>
+
 #include "labeled_reader/next_tab.hpp"
 
 namespace brevant::reader {
 namespace {
+
+// The common kind and type are tested first, each as one fixed-size compare
+// (comparing string_views calls memcmp: 6% of reading a file of doubles).
+constexpr std::string_view output_kind = kind_name(RecordKind::Output);
+constexpr std::string_view result_type = qir_name(QirType::Result);
+
+template <const std::string_view& name>
+bool is(std::string_view text) noexcept {
+    return text.size() == name.size() && std::memcmp(text.data(), name.data(), name.size()) == 0;
+}
 
 char upper(char c) noexcept { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -42,15 +54,14 @@ Record split_record(std::string_view line) noexcept {
     return record;
 }
 
-// The common kind and type are tested first, by a compare the compiler sees whole.
 std::optional<RecordKind> record_kind(std::string_view text) noexcept {
-    if (text == kind_name(RecordKind::Output)) return RecordKind::Output;
+    if (is<output_kind>(text)) return RecordKind::Output;
     const RecordKindInfo* row = find_named(record_kinds, text, &RecordKindInfo::name);
     return row ? std::optional(row->kind) : std::nullopt;
 }
 
 std::optional<QirType> qir_type_named(std::string_view text) noexcept {
-    if (text == qir_name(QirType::Result)) return QirType::Result;
+    if (is<result_type>(text)) return QirType::Result;
     const QirTypeInfo* row = find_named(qir_types, text, &QirTypeInfo::name);
     return row ? std::optional(row->type) : std::nullopt;
 }

@@ -2,32 +2,27 @@
 
 namespace brevant::py {
 
-bool classify_scalar_slow(PyObject* object, Scalar& out) noexcept {
+std::optional<Scalar> classify_scalar_slow(PyObject* object) noexcept {
     PyTypeObject* type = Py_TYPE(object);
-    if (type == &PyBool_Type) {
-        out = Scalar::from_bool(object == Py_True);
-        return true;
-    }
+    if (type == &PyBool_Type) return Scalar::from_bool(object == Py_True);
     if (PyType_GetFlags(type) & Py_TPFLAGS_LONG_SUBCLASS) {
         int overflow;
         long long value = PyLong_AsLongLongAndOverflow(object, &overflow);
         if (overflow || (value == -1 && PyErr_Occurred())) {
             PyErr_Clear();
-            return false;
+            return std::nullopt;
         }
-        out = Scalar::from_int(value);
-        return true;
+        return Scalar::from_int(value);
     }
     if (type == &PyFloat_Type || PyType_IsSubtype(type, &PyFloat_Type)) {
         double value = PyFloat_AsDouble(object);
         if (value == -1.0 && PyErr_Occurred()) {
             PyErr_Clear();
-            return false;
+            return std::nullopt;
         }
-        out = Scalar::from_double(value);
-        return true;
+        return Scalar::from_double(value);
     }
-    return false;
+    return std::nullopt;
 }
 
 OutputValue Classifier::classify_list(PyObject* list) {

@@ -2,6 +2,7 @@
 // Classification: a caller's Python value read once into the value model.
 // Nothing here raises or runs Python code; conversion errors are cleared.
 
+#include <optional>
 #include <vector>
 
 #include "common/compiler.hpp"
@@ -11,7 +12,8 @@
 
 namespace brevant::py {
 
-bool classify_scalar_slow(PyObject* object, Scalar& out) noexcept;
+// Subclasses of bool, int and float; absent for anything else.
+std::optional<Scalar> classify_scalar_slow(PyObject* object) noexcept;
 
 // Classifies values, keeping one list's items at a time in storage it reuses,
 // so that a call allocates for lists once, not once per list.
@@ -63,9 +65,9 @@ BREVANT_INLINE bool Classifier::classify_scalar(PyObject* object, Scalar& out) c
     }
     // A scalar of its own for the call, so that `out` need not live in memory
     // and can stay in registers on the paths above.
-    Scalar slow;
-    if (!classify_scalar_slow(object, slow)) return false;
-    out = slow;
+    const std::optional<Scalar> slow = classify_scalar_slow(object);
+    if (!slow) return false;
+    out = *slow;
     return true;
 }
 
