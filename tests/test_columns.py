@@ -354,3 +354,11 @@ def test_command_line_numpy_options_need_numpy(tmp_path, monkeypatch, capsys):
     assert labeled([str(tmp_path / "m.npy"), "--labels", "a,b,c"]) == 2
     assert read(["--npy", str(tmp_path / "o.npy"), os.devnull]) == 2
     assert capsys.readouterr().err.count("numpy: pip install numpy\n") == 2
+
+
+def test_import_needs_only_the_standard_library():
+    code = ("import sys, brevant; print(sorted(name for name in {m.split('.')[0] for m in sys.modules}"
+            " - set(sys.stdlib_module_names) - {'brevant', 'pyo3_runtime', '__main__'}"
+            " if not name.startswith('_distutils')))")  # fmt: skip
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert done.stdout == "[]\n"
