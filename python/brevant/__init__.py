@@ -2,6 +2,8 @@
 
 from brevant.checker import Finding, check_labeled
 from brevant._reader import PanicException
+from brevant.arrays import iter_bits
+from brevant.columns import format_columns, write_columns
 from brevant.labeled_formatter import QirLabeledFormatter
 from brevant.reader import LabeledParseError, LabeledReader, LabeledResult, count_labeled, iter_shots, read_labeled
 
@@ -15,7 +17,10 @@ __all__ = [
     "__version__",
     "check_labeled",
     "count_labeled",
+    "format_columns",
+    "iter_bits",
     "iter_shots",
     "read_labeled",
+    "write_columns",
 ]
 __version__ = "0.1.0"

@@ -12,9 +12,10 @@ import sys
 from collections.abc import Callable, Iterable
 from typing import IO, Any
 
-from brevant import QirLabeledFormatter, __version__
+from brevant import QirLabeledFormatter, __version__, write_columns
 from brevant._cli_io import (
     InputError,
+    NamedInput,
     Refused,
     add_input_output,
     exit_status_help,
@@ -30,6 +31,7 @@ from brevant._reader import ATTRIBUTE_KEYS  # the only keys the formatter writes
 PROG = "brevant-labeled"
 LOGGER_NAME = "brevant.labeled_formatter"
 JSONL_SUFFIXES = (".jsonl", ".ndjson")
+NUMPY_SUFFIXES = (".npy", ".npz")
 # JSON text holds a line end only as an escape: text without one needs no closer look.
 ESCAPED_LINE_END = re.compile(rb"\\[nr]|\\u000[adAD]")
 # JSON has no NaN or infinity: brevant-read writes such a double as one of these strings.
@@ -49,6 +51,11 @@ input formats:
                   many shots there are; blank lines are ignored. It is used when
                   the input file name ends in .jsonl or .ndjson, or with --jsonl
                   (needed to read JSON Lines from standard input).
+  numpy (.npy, .npz; needs numpy)
+                  a .npz holds one array per key, named "USER:RESULT:r0" and so on
+                  (numpy.savez(path, **columns)); a .npy holds a (shots, bits)
+                  matrix, written as RESULT records with --labels r0,r1,... or as
+                  one RESULT_ARRAY a shot with --result-array NAME.
 
 {exit_status_help("success, also when malformed values were skipped (they are counted on stderr)")}
 example:
@@ -128,6 +135,12 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         help="job attribute for the METADATA block (repeatable); overrides the document's",
     )
     parser.add_argument("--jsonl", action="store_true", help="read the input as JSON Lines")
+    matrix = parser.add_mutually_exclusive_group()
+    matrix.add_argument(
+        "--labels", type=lambda text: text.split(","), metavar="r0,r1,...",
+        help="a .npy bit matrix: one RESULT record a column, with these labels",
+    )
+    matrix.add_argument("--result-array", metavar="NAME", help="a .npy bit matrix: one RESULT_ARRAY record a shot")
     parser.add_argument(
         "--raw-tags", action="store_true",
         help="write tags and attribute values as they are, also when a line end in one would start a record",
@@ -354,8 +367,14 @@ def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
     jsonl = args.jsonl or args.input.lower().endswith(JSONL_SUFFIXES)
     if not args.raw_tags:
         refuse_line_ends_in(flags, "--attribute")
+    arrays = args.input.lower().endswith(NUMPY_SUFFIXES)
+    if not arrays and (args.labels is not None or args.result_array is not None):
+        raise InputError("--labels and --result-array read a .npy file")
     with open_input(args.input) as source, open_output(args.output, [args.input]) as text_out:
         out = ValueWatch(text_out)
+        if arrays:
+            convert_arrays(read_arrays(source, args.labels, args.result_array), source.name, flags, out)
+            return out.values
         if not jsonl:
             convert_document(source.read(), source.name, flags, out, counter, args.raw_tags)
             return out.values
@@ -363,6 +382,38 @@ def convert(args: argparse.Namespace, counter: SkipCounter) -> bool:
             counter.say = say
             convert_lines(source, source.name, flags, out, counter, args.raw_tags)
         return out.values
+
+
+def read_arrays(source: NamedInput, labels: list[str] | None, result_array: str | None) -> list[Any]:
+    """The columns of a .npz file (an array per key) or of a .npy bit matrix."""
+    name = source.name
+    try:
+        import numpy
+    except ImportError:
+        raise InputError(f"{name}: reading .npy and .npz files needs numpy: pip install numpy") from None
+    try:
+        data = numpy.load(io.BytesIO(source.read()), allow_pickle=False)
+    except (ValueError, OSError, EOFError) as exc:
+        raise InputError(f"{name}: not a .npy or .npz file: {exc}") from None
+    if not isinstance(data, numpy.ndarray):
+        if labels is not None or result_array is not None:
+            raise InputError(f"{name}: --labels and --result-array read a .npy bit matrix, not a .npz file")
+        with data:
+            return [(key, data[key]) for key in data.files]
+    if data.ndim != 2 or (labels is None and result_array is None):
+        raise InputError(f"{name}: a .npy file is a (shots, bits) matrix read with --labels r0,r1,... or --result-array NAME")
+    if result_array is not None:
+        return [(f"USER:RESULT_ARRAY:{result_array}", data)]
+    if labels is None or len(labels) != data.shape[1]:
+        raise InputError(f"{name}: --labels names {len(labels or [])} columns, the matrix has {data.shape[1]}")
+    return [(f"USER:RESULT:{label}", data[:, j]) for j, label in enumerate(labels)]
+
+
+def convert_arrays(columns: list[Any], name: str, flags: dict[str, str | None], out: ValueWatch) -> None:
+    try:
+        write_columns(out, columns, flags)
+    except (TypeError, ValueError) as exc:  # a column of the wrong type or shape, named
+        raise InputError(f"{name}: {exc}") from None
 
 
 def main(argv: list[str] | None = None) -> int:

@@ -29,7 +29,16 @@ from brevant._cli_io import (
     run,
 )
 from brevant._histogram import histogram
-from brevant.reader import BitOrder, ErrorMode, LabeledParseError, _chunked, _labels, count_stream, iter_shots
+from brevant.reader import (
+    BitOrder,
+    ErrorMode,
+    LabeledParseError,
+    _chunked,
+    _labels,
+    count_stream,
+    iter_shots,
+    read_labeled,
+)
 
 PROG = "brevant-read"
 TOP = 20  # outcomes drawn by --histogram
@@ -87,13 +96,16 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     form = parser.add_mutually_exclusive_group()
     form.add_argument("--counts", action="store_true", help="number of shots per bit string, as JSON")
     form.add_argument("--memory", action="store_true", help="each shot's bit string, a line per shot")
+    form.add_argument(
+        "--npy", metavar="OUT.npy", help="the shots' bits as a (shots, bits) uint8 matrix in a .npy file (needs numpy)"
+    )
     parser.add_argument(
         "--labels", type=lambda text: text.split(","), metavar="L1,L2,...",
-        help="with --counts or --memory: the bits to take, in this order",
+        help="with --counts, --memory or --npy: the bits to take, in this order",
     )
     parser.add_argument(
         "--bit-order", choices=["record", "reversed"],
-        help="with --counts or --memory: the first result leftmost (record, the default) or rightmost",
+        help="with --counts, --memory or --npy: the first result leftmost (record, the default) or rightmost",
     )
     parser.add_argument(
         "--include-failed", action="store_true", help="with --counts: count the shots whose END code is not 0"
@@ -120,8 +132,8 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     args = parser.parse_args(argv)
     for option, given in (("--labels", args.labels is not None), ("--bit-order", args.bit_order is not None)):
-        if given and not (args.counts or args.memory):
-            parser.error(f"{option} needs --counts or --memory")
+        if given and not (args.counts or args.memory or args.npy):
+            parser.error(f"{option} needs --counts, --memory or --npy")
     if args.include_failed and not args.counts:
         parser.error("--include-failed needs --counts")
     args.bit_order = args.bit_order or "record"
@@ -199,6 +211,30 @@ def write_memory(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
         return [located(source.name, problem) for problem in reader.problems()]
 
 
+class NpyNotWritten(Exception):
+    """The --npy file could not be written."""
+
+
+def write_npy(args: argparse.Namespace) -> None:
+    """The bits of every input's shots, in input order, as one matrix."""
+    try:
+        import numpy
+    except ImportError:
+        raise InputError("--npy needs numpy: pip install numpy") from None
+    matrices = []
+    for path in args.inputs:
+        with opened(path, args.quiet) as source, countable(source.name):
+            result = read_labeled(source, errors=args.errors)
+            matrices.append(result.bits(args.labels, bit_order=args.bit_order))
+            warn([located(source.name, problem) for problem in result.problems])
+    if len({matrix.shape[1] for matrix in matrices}) > 1:
+        raise InputError("--npy: the inputs' shots have different numbers of bits")
+    try:
+        numpy.save(args.npy, numpy.concatenate(matrices))
+    except OSError as exc:
+        raise NpyNotWritten(exc) from None
+
+
 def count_file(
     path: str, labels: list[str] | None, errors: ErrorMode, bit_order: BitOrder, include_failed: bool, quiet: bool
 ) -> tuple[dict[str, int], list[str], int]:
@@ -247,9 +283,13 @@ def read_and_write(args: argparse.Namespace) -> int:
                     out.writelines(line + "\n" for line in histogram(total, args.top or TOP, width))
                 else:
                     out.write(json.dumps(total, sort_keys=True) + "\n")
+            elif args.npy:
+                write_npy(args)
             else:
                 for path in args.inputs:
                     warn((write_memory if args.memory else write_shots)(path, args, out))
+    except NpyNotWritten as exc:
+        return failure_status(PROG, args.npy, exc.args[0])
     except (InputError, Refused, OSError) as exc:
         return failure_status(PROG, args.output, exc)
     return 0

@@ -58,14 +58,19 @@ one shot, however many distinct labels the document holds.
 
 from __future__ import annotations
 
+import gc
 import re
 from collections import Counter
+from contextlib import contextmanager
 from itertools import islice
 from types import TracebackType
-from typing import Any, Iterable, Iterator, Literal, overload
+from typing import TYPE_CHECKING, Any, Iterable, Iterator, Literal, overload
 
 from brevant._lines import source_chunks
 from brevant._reader import LabeledParseError, Reader
+
+if TYPE_CHECKING:
+    import numpy
 
 __all__ = ["LabeledParseError", "LabeledReader", "LabeledResult", "count_labeled", "iter_shots", "read_labeled"]
 
@@ -146,7 +151,8 @@ class LabeledResult:
         """
         shots = self._reader.shots()
         labelled = any(not key.endswith(":") for shot in shots for key, _ in shot)
-        return [_shot_values(shot, not labelled) for shot in shots]  # type: ignore[return-value]
+        with _collector_paused():
+            return [_shot_values(shot, not labelled) for shot in shots]  # type: ignore[return-value]
 
     def counts(
         self, labels: Iterable[str] | None = None, *, bit_order: BitOrder = "record", include_failed: bool = False
@@ -171,6 +177,25 @@ class LabeledResult:
         place, in the same document.
         """
         return self._reader.columns()
+
+    def bits(
+        self, labels: Iterable[str] | None = None, *, bit_order: BitOrder = "record", packed: bool = False
+    ) -> numpy.ndarray:
+        """`memory` as a (shots, bits) ``numpy.ndarray`` of ``uint8`` 0s and 1s,
+        or packed as ``numpy.packbits(bits, axis=1)`` gives it; a ValueError
+        where the shots' bit strings differ in length. Needs numpy."""
+        from brevant.arrays import result_bits
+
+        return result_bits(self._reader, _labels(labels), bit_order, packed)
+
+    def arrays(self, fill: Any = None) -> dict[str, numpy.ndarray]:
+        """Each RESULT, BOOL, INT and DOUBLE label to a ``numpy.ndarray`` of
+        ``uint8``, ``bool``, ``int64`` or ``float64``, one value per shot. A label
+        that some shots lack is a ValueError, unless ``fill`` stands in for it.
+        Needs numpy."""
+        from brevant.arrays import result_arrays
+
+        return result_arrays(self, fill)
 
 
 class LabeledReader:
@@ -323,6 +348,20 @@ class _hint_for_str:
             hinted = LabeledParseError(str(error) + STR_SOURCE_HINT)
             hinted.line, hinted.column = error.line, error.column
             raise hinted from None
+
+
+@contextmanager
+def _collector_paused() -> Iterator[None]:
+    """The collector paused while many containers are built at once (its
+    passes over the growing heap would cost more than the build), then put
+    back as the caller had it."""
+    enabled = gc.isenabled()
+    gc.disable()
+    try:
+        yield
+    finally:
+        if enabled:
+            gc.enable()
 
 
 def _labels(labels: Iterable[str] | None) -> list[str] | None:

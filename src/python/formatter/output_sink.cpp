@@ -3,24 +3,11 @@
 #include "python/runtime/errors.hpp"
 #include "python/runtime/names.hpp"
 #include "python/runtime/ref.hpp"
+#include "python/runtime/warning_log.hpp"
 
 namespace brevant::py {
 
-void finish_output(const OutputBuffer& out) {
-    if (out.skipped == 0) return;
-    const Names& n = names();
-    // Imported afresh every time, honouring sys.modules and import hooks.
-    Ref logger;
-    {
-        Ref logging = checked(PyImport_Import(n.logging));
-        Ref get_logger = checked(PyObject_GetAttr(logging.get(), n.get_logger));
-        logger = checked(PyObject_CallFunctionObjArgs(get_logger.get(), n.logger_name, nullptr));
-    }
-    for (std::uint64_t i = 0; i < out.skipped; ++i) {
-        Ref warning = checked(PyObject_GetAttr(logger.get(), n.warning));
-        checked(PyObject_CallFunctionObjArgs(warning.get(), n.warning_message, nullptr));
-    }
-}
+void finish_output(const OutputBuffer& out) { log_skipped_values(out.skipped); }
 
 PyObject* new_str(std::string_view text) {
     return created(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr)).release();

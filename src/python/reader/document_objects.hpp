@@ -38,6 +38,9 @@ reader::BitOrder bit_order(PyObject* name);
 // Bit string to number of shots counted, and one bit string per shot left in.
 Ref counts_object(const reader::Outcomes& outcomes, reader::BitOrder order);
 Ref memory_object(const reader::Outcomes& outcomes, reader::BitOrder order);
+// memory() as one bytearray of 0s and 1s, with its shots and bits; a ValueError
+// when the shots' bit strings differ in length.
+Ref bits_object(const reader::Outcomes& outcomes, reader::BitOrder order);
 
 Ref exit_codes_object(const reader::Document& doc);
 Ref headers_object(const reader::Document& doc);

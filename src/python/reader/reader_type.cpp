@@ -14,6 +14,7 @@
 #include "python/reader/parse_error_type.hpp"
 #include "python/runtime/bound_method.hpp"
 #include "python/runtime/call_frame.hpp"
+#include "python/runtime/collector_pause.hpp"
 #include "python/runtime/errors.hpp"
 #include "python/runtime/process_once.hpp"
 #include "python/runtime/ref.hpp"
@@ -215,6 +216,12 @@ Ref memory(ReaderState& state, PyObject* labels, PyObject* order) {
     return memory_object(query_outcomes(state, picker, reader::FailedShots::Count), bits);
 }
 
+Ref bits(ReaderState& state, PyObject* labels, PyObject* order) {
+    reader::BitOrder bits = bit_order(order);
+    reader::BitPicker picker = bit_picker(labels);
+    return bits_object(query_outcomes(state, picker, reader::FailedShots::Count), bits);
+}
+
 // A stream's picker: what it learns of the labels carries over from one call
 // to the next, which takes the labels of the first.
 reader::BitPicker& stream_picker(ReaderState& state, PyObject* labels) {
@@ -267,6 +274,7 @@ enum Index : std::size_t {
     columns,
     counts,
     memory,
+    bits,
     count_completed,
     memory_completed,
     exit_codes,
@@ -289,6 +297,7 @@ constexpr MethodInfo methods[method::count] = {
     {"columns", {}, Annotation::TypingAny, "Label to one value per shot."},
     {"counts", counting, Annotation::TypingAny, "Bit string to number of shots.", Passing::PositionalOnly},
     {"memory", remembering, Annotation::TypingAny, "One bit string per shot.", Passing::PositionalOnly},
+    {"bits", remembering, Annotation::TypingAny, "memory() as (bytearray of 0 and 1, shots, bits).", Passing::PositionalOnly},
     {"count_completed", counting, Annotation::TypingAny,
      "Counts of the shots completed since the last discard, and the failed shots left out.", Passing::PositionalOnly},
     {"memory_completed", remembering, Annotation::TypingAny,
@@ -307,6 +316,7 @@ struct ReaderBinding {
 
     static Ref run(PyObject* self, auto&& call) {
         Busy busy(self);
+        CollectorPause pause;  // shots(), take(), columns() and memory() build many objects at once
         try {
             return call(busy.state());
         } catch (const reader::ParseError& error) {
@@ -333,6 +343,7 @@ PyMethodDef method_defs[method::count + 1] = {
     reader_method<method::columns, columns>(),
     reader_method<method::counts, counts>(),
     reader_method<method::memory, memory>(),
+    reader_method<method::bits, bits>(),
     reader_method<method::count_completed, count_completed>(),
     reader_method<method::memory_completed, memory_completed>(),
     reader_method<method::exit_codes, query<exit_codes_object>>(),

@@ -1,0 +1,201 @@
+#include "labeled_formatter/columns.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "labeled_formatter/emit.hpp"
+
+namespace brevant {
+namespace {
+
+constexpr TypeRow row_named(std::string_view raw_name) {
+    for (std::size_t i = 0; i < std::size(raw_types); ++i)
+        if (raw_types[i].raw_name == raw_name) return TypeRow(i);
+    throw "no such raw type";
+}
+
+constexpr TypeRow result_row = row_named("RESULT");
+constexpr TypeRow result_array_row = row_named("RESULT_ARRAY");
+constexpr TypeRow bool_row = row_named("BOOL");
+
+// Room every stored record is padded to (most are 17 to 30 bytes).
+constexpr std::size_t record_room = 32;
+
+bool is_byte_wide(ElementType e) { return e.size == 1 && e.kind != ElementKind::Float; }
+
+template <class T>
+T load(const std::byte* p) noexcept {
+    T value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+// The value the formatter is given for the element by the Python object that
+// numpy's tolist() makes of it: a bool, an int (invalid beyond int64, as such
+// an int is for the formatter) or a float.
+OutputValue element_value(ElementType element, const std::byte* p) noexcept {
+    switch (element.kind) {
+        case ElementKind::Bool:
+            return OutputValue::of_scalar(Scalar::from_bool(*p != std::byte{0}));
+        case ElementKind::Signed:
+            switch (element.size) {
+                case 1: return OutputValue::of_scalar(Scalar::from_int(load<std::int8_t>(p)));
+                case 2: return OutputValue::of_scalar(Scalar::from_int(load<std::int16_t>(p)));
+                case 4: return OutputValue::of_scalar(Scalar::from_int(load<std::int32_t>(p)));
+                default: return OutputValue::of_scalar(Scalar::from_int(load<std::int64_t>(p)));
+            }
+        case ElementKind::Unsigned: {
+            std::uint64_t value;
+            switch (element.size) {
+                case 1: value = load<std::uint8_t>(p); break;
+                case 2: value = load<std::uint16_t>(p); break;
+                case 4: value = load<std::uint32_t>(p); break;
+                default: value = load<std::uint64_t>(p); break;
+            }
+            if (value > std::uint64_t(std::numeric_limits<std::int64_t>::max())) return OutputValue::invalid();
+            return OutputValue::of_scalar(Scalar::from_int(std::int64_t(value)));
+        }
+        case ElementKind::Float:
+            return OutputValue::of_scalar(
+                Scalar::from_double(element.size == 4 ? double(load<float>(p)) : load<double>(p)));
+    }
+    return OutputValue::invalid();
+}
+
+void emit_scalar(OutputBuffer& out, const Column& column, const std::byte* p) {
+    const OutputValue value = element_value(column.element, p);
+    if (value.kind == OutputValue::Kind::Scalar && !has_own_rule(column.type))
+        emit_plain_scalar(out, column.type, column.tag, value.scalar);
+    else
+        emit_value(out, column.type, column.tag, value);
+}
+
+void emit_bit_row(OutputBuffer& out, const Column& column, const std::byte* p, std::vector<Scalar>& scratch) {
+    scratch.clear();
+    for (std::size_t j = 0; j < column.width; ++j) {
+        if (column.packed) {
+            const unsigned bit = (std::to_integer<unsigned>(p[j / 8]) >> (7 - j % 8)) & 1;
+            scratch.push_back(Scalar::from_int(bit));
+        } else {
+            scratch.push_back(element_value(column.element, p + j).scalar);
+        }
+    }
+    emit_value(out, column.type, column.tag, OutputValue::of_list(scratch));
+}
+
+}  // namespace
+
+std::optional<std::string_view> column_problem(const Column& column) {
+    const ElementType e = column.element;
+    const std::string_view name = row(column.type).raw_name;
+    if (column.packed) {
+        if (column.type != result_array_row) return "only RESULT_ARRAY takes packed bits";
+        if (e.kind != ElementKind::Unsigned || e.size != 1) return "packed bits must be uint8";
+        return std::nullopt;
+    }
+    if (name == "RESULT" || name == "BOOL" || name == "RESULT_ARRAY") {
+        if (!is_byte_wide(e)) return "takes bool, uint8 or int8 elements";
+    } else if (name == "INT" || name == "UINT") {
+        if (e.kind != ElementKind::Signed && e.kind != ElementKind::Unsigned) return "takes integer elements";
+    } else if (name == "FLOAT") {
+        if (e.kind != ElementKind::Float) return "takes float64 or float32 elements";
+    } else {
+        return "is not a column type (RESULT, BOOL, INT, UINT, FLOAT or RESULT_ARRAY)";
+    }
+    return std::nullopt;
+}
+
+ColumnWriter::ColumnWriter(std::span<const Column> columns) : columns_(columns) {
+    for (const Column& column : columns) {
+        row_bytes_.push_back(column.row_bytes());
+        const bool result = column.type == result_row;
+        if ((!result && column.type != bool_row) || !is_byte_wide(column.element)) {
+            two_records_.emplace_back();
+            continue;
+        }
+        TwoRecords two;
+        // A RESULT column holds measured bits, 0 or 1, whether stored as bools
+        // or as bytes; any other value is malformed. (The formatter's own
+        // RESULT records take any scalar: a column has a dtype to say what it
+        // holds, a single value does not.)
+        two.nonzero_is_one = !result || column.element.kind == ElementKind::Bool;
+        for (int bit = 0; bit < 2; ++bit) {
+            OutputBuffer record;
+            emit_value(record, column.type, column.tag, OutputValue::of_scalar(Scalar::from_int(bit)));
+            two.offset[bit] = records_.size();
+            two.size[bit] = record.text.size();
+            records_.append(record.text.view());
+            records_.resize(records_.size() + record_room - std::min(record_room, record.text.size()));
+        }
+        two_records_room_ += std::max({record_room, two.size[0], two.size[1]});
+        two_records_.push_back(two);
+    }
+}
+
+void ColumnWriter::emit_shot(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t shot) {
+    // Two-record columns are written through a local pointer, committed before
+    // any other column and at the end: with the text's size kept in a register
+    // rather than in the buffer, each record is one copy.
+    char* start = nullptr;
+    char* to = nullptr;
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const Column& column = columns_[i];
+        const std::byte* p = rows[i] + shot * row_bytes_[i];
+        if (const std::optional<TwoRecords>& two = two_records_[i]) {
+            if (!to) start = to = out.text.reserve(two_records_room_);
+            unsigned value = std::to_integer<unsigned>(*p);
+            if (two->nonzero_is_one) value = value != 0;
+            if (value > 1) {
+                ++out.skipped;
+                continue;
+            }
+            const std::size_t size = two->size[value];
+            const char* record = records_.data() + two->offset[value];
+            // Records are stored padded to record_room bytes: a fixed-size move, not a call.
+            if (size <= record_room)
+                std::memcpy(to, record, record_room);
+            else
+                std::memcpy(to, record, size);
+            to += size;
+            continue;
+        }
+        if (to) out.text.advance(std::exchange(to, nullptr) - start);
+        if (column.type == result_array_row)
+            emit_bit_row(out, column, p, scratch_);
+        else
+            emit_scalar(out, column, p);
+    }
+    if (to) out.text.advance(to - start);
+    out.text.append(shot_end_text);
+}
+
+std::size_t ColumnWriter::shot_size_estimate() const noexcept {
+    std::size_t size = shot_start_text.size() + shot_end_text.size();
+    for (std::size_t i = 0; i < columns_.size(); ++i) {
+        const Column& column = columns_[i];
+        if (const std::optional<TwoRecords>& two = two_records_[i])
+            size += std::max(two->size[0], two->size[1]);
+        else
+            size += record_prefix(column.type).size + (column.width == 1 ? 20 : column.width) + column.tag.size() + 2;
+    }
+    return size;
+}
+
+std::size_t ColumnWriter::emit_shots(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t first,
+                                     std::size_t end, const AttributeMap* header, std::size_t text_limit) {
+    std::size_t shot = first;
+    if (header && shot < end) {
+        out.text.append(results_header_text);
+        emit_first_shot_header(out.text, *header);
+        emit_shot(out, rows, shot++);
+    }
+    while (shot < end && out.text.size() < text_limit) {
+        out.text.append(shot_start_text);
+        emit_shot(out, rows, shot++);
+    }
+    return shot;
+}
+
+}  // namespace brevant

@@ -1,0 +1,83 @@
+#pragma once
+// Whole columns of stored values, one column per record of a shot, written as
+// a labeled document with the formatter's own record writers.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "labeled_formatter/output_buffer.hpp"
+#include "labeled_formatter/qir_type.hpp"
+#include "labeled_formatter/records.hpp"
+#include "labeled_formatter/value.hpp"
+
+namespace brevant {
+
+// How one stored element is read: native byte order, `size` bytes.
+enum class ElementKind : std::uint8_t { Bool, Signed, Unsigned, Float };
+
+struct ElementType {
+    ElementKind kind;
+    std::uint8_t size;
+};
+
+struct Column {
+    TypeRow type;
+    std::string_view tag;
+    ElementType element;
+    // Values a shot holds: 1, or the bits of a RESULT_ARRAY.
+    std::size_t width = 1;
+    // RESULT_ARRAY bits 8 to a byte, a row's first bit in the high bit of its
+    // first byte (numpy.packbits along the rows, big bit order).
+    bool packed = false;
+
+    std::size_t row_bytes() const noexcept { return packed ? (width + 7) / 8 : width * element.size; }
+};
+
+// Why the column's elements cannot be written under its type, for the
+// caller's error message; absent when they can.
+std::optional<std::string_view> column_problem(const Column& column);
+
+// Writes shots whose values are read from the columns' stored rows.
+class ColumnWriter {
+public:
+    // The columns must have no column_problem.
+    explicit ColumnWriter(std::span<const Column> columns);
+
+    // Appends the shots from `first` on, each framed by START and END (the
+    // document's first shot, when `header` is given, by the results header
+    // and its METADATA block), and stops after the shot that takes the text
+    // to `text_limit` bytes or at `end`. Returns where it stopped. `rows[i]`
+    // holds column i's rows for shots 0 to `end`, row_bytes() apart.
+    std::size_t emit_shots(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t first,
+                           std::size_t end, const AttributeMap* header, std::size_t text_limit);
+
+    // About the bytes a shot's text takes (numbers are taken at 20 digits), so
+    // that a whole document's text can be reserved at once.
+    std::size_t shot_size_estimate() const noexcept;
+
+private:
+    // A column of bytes whose values have one of two records (RESULT 0 and 1,
+    // BOOL false and true) has both rendered once, by the formatter's record
+    // writer, and copied per shot.
+    struct TwoRecords {
+        std::size_t offset[2];
+        std::size_t size[2];
+        bool nonzero_is_one;  // a bool, or a BOOL column's truth; else only 0 and 1 are values
+    };
+
+    void emit_shot(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t shot);
+
+    std::span<const Column> columns_;
+    std::vector<std::size_t> row_bytes_;
+    std::vector<std::optional<TwoRecords>> two_records_;
+    std::size_t two_records_room_ = 0;  // room for one record of each, as copied
+    std::string records_;
+    std::vector<Scalar> scratch_;  // a RESULT_ARRAY row while it is written
+};
+
+}  // namespace brevant
