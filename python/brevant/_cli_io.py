@@ -305,9 +305,17 @@ def write_standard_output() -> Iterator[TextIO]:
 
 def replace_whole(path: str, old: os.stat_result | None) -> Iterator[TextIO]:
     folder, base = os.path.split(path)
-    fd, temp = tempfile.mkstemp(dir=folder, prefix=f".{base}.", suffix=".tmp")
+    # A stop signal handled between the file's creation and the `try` below would leave it
+    # behind, so stop signals are held until the `try` can remove it.
+    held = hold_stop_signals()
+    try:
+        fd, temp = tempfile.mkstemp(dir=folder, prefix=f".{base}.", suffix=".tmp")
+    except BaseException:
+        release_stop_signals(held)
+        raise
     try:
         with open(fd, "w", encoding="utf-8", newline="") as out:
+            release_stop_signals(held)
             yield out
         if old is None:
             os.chmod(temp, 0o666 & ~current_umask())
@@ -319,6 +327,17 @@ def replace_whole(path: str, old: os.stat_result | None) -> Iterator[TextIO]:
         with contextlib.suppress(FileNotFoundError):  # a signal just after the rename
             os.unlink(temp)
         raise
+    finally:
+        release_stop_signals(held)  # still held when the file could not be opened
+
+
+def hold_stop_signals() -> set[int | signal.Signals] | None:
+    return signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS) if hasattr(signal, "pthread_sigmask") else None
+
+
+def release_stop_signals(held: set[int | signal.Signals] | None) -> None:
+    if held is not None:
+        signal.pthread_sigmask(signal.SIG_SETMASK, held)
 
 
 def current_umask() -> int:
