@@ -23,4 +23,4 @@ __all__ = [
     "read_labeled",
     "write_columns",
 ]
-__version__ = "0.1.0"
+__version__ = "0.2.0"
