@@ -1,6 +1,7 @@
 from typing import Any, Iterable, Literal, final
 
 ATTRIBUTE_KEYS: tuple[str, ...]
+RAW_TYPE_KINDS: dict[str, str]
 
 class PanicException(BaseException): ...
 

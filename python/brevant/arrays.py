@@ -10,6 +10,7 @@ import os
 from typing import TYPE_CHECKING, Any, Iterable, Iterator, get_args
 
 from brevant import _columns
+from brevant._reader import RAW_TYPE_KINDS
 from brevant._lines import source_chunks
 
 if TYPE_CHECKING:
@@ -20,8 +21,8 @@ if TYPE_CHECKING:
 __all__ = ["iter_bits"]
 
 INSTALL_HINT = "this needs numpy: pip install numpy (or pip install 'brevant[numpy]')"
-# The array type of each scalar record type, as the reader's shots name it.
-ARRAY_TYPES = {"RESULT": "uint8", "BOOL": "bool", "INT": "int64", "FLOAT": "float64"}
+# The array type of each kind of scalar value.
+ARRAY_TYPES = {"bit": "uint8", "bool": "bool", "int": "int64", "float": "float64"}
 
 
 def numpy_module() -> Any:
@@ -47,7 +48,7 @@ def result_arrays(result: LabeledResult, fill: Any = None) -> dict[str, numpy.nd
     for shot in result.shots():
         for key, _ in shot:
             _, raw_type, label = key.split(":", 2)
-            types.setdefault(label, raw_type)
+            types.setdefault(label, RAW_TYPE_KINDS.get(raw_type, ""))
     arrays = {}
     for label, values in result.columns().items():
         dtype = ARRAY_TYPES.get(types.get(label, ""))

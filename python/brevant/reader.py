@@ -67,7 +67,7 @@ from types import TracebackType
 from typing import TYPE_CHECKING, Any, Iterable, Iterator, Literal, overload
 
 from brevant._lines import source_chunks
-from brevant._reader import LabeledParseError, Reader
+from brevant._reader import RAW_TYPE_KINDS, LabeledParseError, Reader
 
 if TYPE_CHECKING:
     import numpy
@@ -376,19 +376,19 @@ def _labels(labels: Iterable[str] | None) -> list[str] | None:
 
 # A label that ends in its element's index: "[2]", "c[2]", ".2" or "t.2".
 _INDEX_LABEL = re.compile(r"(?:\[(\d+)\]|\.(\d+))\Z")
-_CONTAINERS: dict[str, type] = {"QIRARRAY": list, "QIRTUPLE": tuple}
+_CONTAINERS: dict[str, type] = {"list": list, "tuple": tuple}
 
 
-def _scalar_value(raw: str, value: Any) -> Any:
+def _scalar_value(kind: str | None, value: Any) -> Any:
     if isinstance(value, list):
         return value
-    if raw == "RESULT":
+    if kind == "bit":
         return int(value)
-    if raw == "BOOL":
+    if kind == "bool":
         return bool(value)
-    if raw in ("INT", "UINT") and isinstance(value, bool):
+    if kind == "int" and isinstance(value, bool):
         return int(value)
-    if raw == "FLOAT" and isinstance(value, int):
+    if kind == "float" and isinstance(value, int):
         return float(value)
     return value
 
@@ -396,9 +396,10 @@ def _scalar_value(raw: str, value: Any) -> Any:
 def _entry_value(key: str, value: Any, rest: Iterator[tuple[str, Any]]) -> tuple[str, Any]:
     """The label and value of one record, taking a container's elements from `rest`."""
     _, raw, label = key.split(":", 2)
-    make = _CONTAINERS.get(raw)
+    kind = RAW_TYPE_KINDS.get(raw)
+    make = _CONTAINERS.get(kind or "")
     if make is None or type(value) is not int:
-        return label, _scalar_value(raw, value)
+        return label, _scalar_value(kind, value)
     # A failed shot may have stopped before its containers were complete.
     elements = [_entry_value(*entry, rest) for entry in islice(rest, value)]
     places = [_INDEX_LABEL.search(element_label) for element_label, _ in elements]

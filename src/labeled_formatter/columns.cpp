@@ -10,15 +10,7 @@
 namespace brevant {
 namespace {
 
-constexpr TypeRow row_named(std::string_view raw_name) {
-    for (std::size_t i = 0; i < std::size(raw_types); ++i)
-        if (raw_types[i].raw_name == raw_name) return TypeRow(i);
-    throw "no such raw type";
-}
-
-constexpr TypeRow result_row = row_named("RESULT");
-constexpr TypeRow result_array_row = row_named("RESULT_ARRAY");
-constexpr TypeRow bool_row = row_named("BOOL");
+constexpr QirType qir_type_of(TypeRow type) noexcept { return row(type).type; }
 
 // Room every stored record is padded to (most are 17 to 30 bytes).
 constexpr std::size_t record_room = 32;
@@ -89,20 +81,26 @@ void emit_bit_row(OutputBuffer& out, const Column& column, const std::byte* p, s
 
 std::optional<std::string_view> column_problem(const Column& column) {
     const ElementType e = column.element;
-    const std::string_view name = row(column.type).raw_name;
     if (column.packed) {
-        if (column.type != result_array_row) return "only RESULT_ARRAY takes packed bits";
+        if (qir_type_of(column.type) != QirType::ResultArray) return "only RESULT_ARRAY takes packed bits";
         if (e.kind != ElementKind::Unsigned || e.size != 1) return "packed bits must be uint8";
         return std::nullopt;
     }
-    if (name == "RESULT" || name == "BOOL" || name == "RESULT_ARRAY") {
-        if (!is_byte_wide(e)) return "takes bool, uint8 or int8 elements";
-    } else if (name == "INT" || name == "UINT") {
-        if (e.kind != ElementKind::Signed && e.kind != ElementKind::Unsigned) return "takes integer elements";
-    } else if (name == "FLOAT") {
-        if (e.kind != ElementKind::Float) return "takes float64 or float32 elements";
-    } else {
-        return "is not a column type (RESULT, BOOL, INT, UINT, FLOAT or RESULT_ARRAY)";
+    switch (qir_type_of(column.type)) {
+        case QirType::Result:
+        case QirType::Bool:
+        case QirType::ResultArray:
+            if (!is_byte_wide(e)) return "takes bool, uint8 or int8 elements";
+            break;
+        case QirType::Int:
+            if (e.kind != ElementKind::Signed && e.kind != ElementKind::Unsigned) return "takes integer elements";
+            break;
+        case QirType::Double:
+            if (e.kind != ElementKind::Float) return "takes float64 or float32 elements";
+            break;
+        case QirType::Array:
+        case QirType::Tuple:
+            return "is not a column type (RESULT, BOOL, INT, UINT, FLOAT or RESULT_ARRAY)";
     }
     return std::nullopt;
 }
@@ -110,8 +108,8 @@ std::optional<std::string_view> column_problem(const Column& column) {
 ColumnWriter::ColumnWriter(std::span<const Column> columns) : columns_(columns) {
     for (const Column& column : columns) {
         row_bytes_.push_back(column.row_bytes());
-        const bool result = column.type == result_row;
-        if ((!result && column.type != bool_row) || !is_byte_wide(column.element)) {
+        const bool result = qir_type_of(column.type) == QirType::Result;
+        if ((!result && qir_type_of(column.type) != QirType::Bool) || !is_byte_wide(column.element)) {
             two_records_.emplace_back();
             continue;
         }
@@ -162,7 +160,7 @@ void ColumnWriter::emit_shot(OutputBuffer& out, std::span<const std::byte* const
             continue;
         }
         if (to) out.text.advance(std::exchange(to, nullptr) - start);
-        if (column.type == result_array_row)
+        if (qir_type_of(column.type) == QirType::ResultArray)
             emit_bit_row(out, column, p, scratch_);
         else
             emit_scalar(out, column, p);
