@@ -554,8 +554,8 @@ def refuse_constant(name):
 @pytest.mark.parametrize(
     "text, labels, same_text",
     [(WORKED_EXAMPLE, ["--labels", "r1,r0"], False), (RUNNER.rsplit("START", 1)[0], [], False),
-     (DIALECTS[4][1], [], False), (NON_FINITE, [], True)],
-    ids=["our own output", "runner containers", "ordered", "non-finite doubles"],
+     (DIALECTS[4][1], [], False), (NON_FINITE, [], True), (RUNNER, [], False)],
+    ids=["our own output", "runner containers", "ordered", "non-finite doubles", "a failed shot left out"],
 )  # fmt: skip
 def test_the_json_lines_pipe_is_standard_json_and_keeps_the_counts(text, labels, same_text, tmp_path):
     path = tmp_path / "doc.txt"

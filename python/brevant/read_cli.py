@@ -35,8 +35,8 @@ from brevant.reader import (
     LabeledParseError,
     _chunked,
     _labels,
+    _shots_with_exit_codes,
     count_stream,
-    iter_shots,
     read_labeled,
 )
 
@@ -52,8 +52,9 @@ output:
   (default)  one shot per line, as a JSON list of [label, value] pairs such as
              ["USER:RESULT:r0", 1]: brevant-labeled's own input, so that
              `{PROG} out.txt | brevant-labeled --jsonl` writes the shots
-             back (the METADATA block is not carried over, and every shot is
-             written with END 0: give the block with -a). A container is its
+             back (the METADATA block is not carried over: give it with -a).
+             The converter writes every shot with END 0, so failed shots are
+             left out unless --include-failed. A container is its
              count, ["USER:QIRARRAY:ghz", 3], followed by its elements.
              Standard JSON: a double that is not finite is the string "nan",
              "inf" or "-inf", which brevant-labeled reads back.
@@ -71,8 +72,9 @@ A bit string holds a shot's RESULT values and RESULT_ARRAY bits, each result
 at the place of its label's first appearance in the document (in a document
 without labels, at its record's place); the first result is leftmost, or
 rightmost with --bit-order reversed (Qiskit's order). --labels takes those
-labels only, in the order given. --counts leaves out shots that failed (END
-not 0) unless --include-failed, and says on stderr how many it left out.
+labels only, in the order given. --counts and the JSON Lines form leave out
+shots that failed (END not 0) unless --include-failed, and say on stderr how
+many they left out.
 
 {exit_status_help(SUCCESS)}
 An unreadable input is reported as FILE:LINE:COLUMN: message.
@@ -108,7 +110,8 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
         help="with --counts, --memory or --npy: the first result leftmost (record, the default) or rightmost",
     )
     parser.add_argument(
-        "--include-failed", action="store_true", help="with --counts: count the shots whose END code is not 0"
+        "--include-failed", action="store_true",
+        help="with --counts or the JSON Lines form: keep the shots whose END code is not 0",
     )
     parser.add_argument(
         "--errors", choices=["raise", "collect"], default="raise",
@@ -134,8 +137,8 @@ def parse_args(argv: list[str] | None) -> argparse.Namespace:
     for option, given in (("--labels", args.labels is not None), ("--bit-order", args.bit_order is not None)):
         if given and not (args.counts or args.memory or args.npy):
             parser.error(f"{option} needs --counts, --memory or --npy")
-    if args.include_failed and not args.counts:
-        parser.error("--include-failed needs --counts")
+    if args.include_failed and (args.memory or args.npy):
+        parser.error("--include-failed needs --counts or the JSON Lines form")
     args.bit_order = args.bit_order or "record"
     if args.labels is not None and len(set(args.labels)) != len(args.labels):
         parser.error("--labels names a label more than once")
@@ -184,14 +187,20 @@ def located(name: str, error: LabeledParseError) -> str:
     return f"{name}:{error.line}:{error.column}: {reason}"
 
 
-def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
+def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> int:
+    """Writes the input's shots; returns how many failed shots it left out."""
+    left_out = 0
     with opened(path, args.quiet) as source:
-        for shot in iter_shots(source, errors=args.errors):
+        for shot, exit_code in _shots_with_exit_codes(source, args.errors):
+            # The converter writes every shot as a success, so a failed one would become one.
+            if exit_code != 0 and not args.include_failed:
+                left_out += 1
+                continue
             try:
                 out.write(json.dumps(shot, allow_nan=False) + "\n")
             except ValueError:  # a double that is not finite
                 out.write(json.dumps([(key, finite(value)) for key, value in shot], allow_nan=False) + "\n")
-    return []  # the stream passes over the shots it leaves out
+    return left_out
 
 
 def finite(value: Any) -> Any:
@@ -275,9 +284,7 @@ def read_and_write(args: argparse.Namespace) -> int:
                     total.update(counts)
                     warn(warnings)
                     left_out += failed
-                if left_out:
-                    print(f"{PROG}: left out {left_out} failed shot{'s' * (left_out != 1)} (END not 0;"
-                          " --include-failed counts them)", file=sys.stderr)  # fmt: skip
+                report_left_out(left_out)
                 if args.histogram:
                     width = shutil.get_terminal_size().columns
                     out.writelines(line + "\n" for line in histogram(total, args.top or TOP, width))
@@ -285,14 +292,22 @@ def read_and_write(args: argparse.Namespace) -> int:
                     out.write(json.dumps(total, sort_keys=True) + "\n")
             elif args.npy:
                 write_npy(args)
-            else:
+            elif args.memory:
                 for path in args.inputs:
-                    warn((write_memory if args.memory else write_shots)(path, args, out))
+                    warn(write_memory(path, args, out))
+            else:
+                report_left_out(sum(write_shots(path, args, out) for path in args.inputs))
     except NpyNotWritten as exc:
         return failure_status(PROG, args.npy, exc.args[0])
     except (InputError, Refused, OSError) as exc:
         return failure_status(PROG, args.output, exc)
     return 0
+
+
+def report_left_out(left_out: int) -> None:
+    if left_out:
+        print(f"{PROG}: left out {left_out} failed shot{'s' * (left_out != 1)} (END not 0;"
+              " --include-failed keeps them)", file=sys.stderr)  # fmt: skip
 
 
 def warn(warnings: list[str]) -> None:

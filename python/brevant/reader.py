@@ -262,6 +262,11 @@ def iter_shots(source: Any, *, errors: ErrorMode = "raise") -> Iterator[Shot]:
     With ``errors="collect"`` shots with departures are skipped silently;
     use `read_labeled` to see why.
     """
+    return (shot for shot, _ in _shots_with_exit_codes(source, errors))
+
+
+def _shots_with_exit_codes(source: Any, errors: ErrorMode) -> Iterator[tuple[Shot, int]]:
+    """`iter_shots`, each shot with its END code."""
     reader = Reader(keep=False, errors=errors)
     return _stream(reader, source_chunks(source), _hint_for_str(source))
 
@@ -320,18 +325,27 @@ def _chunked(source: Any, errors: ErrorMode) -> Iterator[Reader]:
     yield reader
 
 
-def _stream(reader: Reader, chunks: Iterator[str | bytes | bytearray], hint: _hint_for_str) -> Iterator[Shot]:
+def _stream(
+    reader: Reader, chunks: Iterator[str | bytes | bytearray], hint: _hint_for_str
+) -> Iterator[tuple[Shot, int]]:
     with hint:
         try:
             for chunk in chunks:
                 reader.feed(chunk)
-                yield from reader.take()
+                yield from _taken(reader)
             reader.close()
         except LabeledParseError:
             # The shots completed before the error are the caller's: hand them over first.
-            yield from reader.take()
+            yield from _taken(reader)
             raise
-    yield from reader.take()
+    yield from _taken(reader)
+
+
+def _taken(reader: Reader) -> Iterator[tuple[Shot, int]]:
+    """The shots completed since the last take, with their END codes (a reader that keeps
+    no shots holds the codes of those alone)."""
+    codes = reader.exit_codes()
+    return zip(reader.take(), codes, strict=True)
 
 
 class _hint_for_str:
