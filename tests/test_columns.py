@@ -57,20 +57,22 @@ def formatter_shots(columns):
 def column_sets(draw):
     shots = draw(st.integers(0, 4))
     columns = []
-    for index in range(draw(st.integers(1, 4))):
-        raw_type = draw(st.sampled_from(sorted(COLUMN_DTYPES)))
+    for index in range(draw(st.integers(1, 6))):
+        # Runs of RESULT and BOOL columns are written a few records at a time: draw them often.
+        raw_type = draw(st.sampled_from(["RESULT", "BOOL", *sorted(COLUMN_DTYPES)]))
         dtype = draw(st.sampled_from(COLUMN_DTYPES[raw_type]))
         width = draw(st.integers(0, 10))
         stored = {"RESULT_ARRAY": (shots, width), "PACKED": (shots, (width + 7) // 8)}.get(raw_type, shots)
         if raw_type in ("RESULT", "RESULT_ARRAY") and dtype is not np.bool_ and draw(st.booleans()):
-            array = hnp.arrays(dtype, stored, elements=st.integers(0, 1))  # mostly valid bits
+            array = draw(hnp.arrays(dtype, stored, elements=st.integers(0, 1)))  # mostly valid bits
+        elif dtype is np.bool_ and draw(st.booleans()):  # bools whose bytes are not all 0 or 1
+            array = draw(hnp.arrays(np.uint8, stored, elements=st.integers(0, 3))).view(np.bool_)
         else:
-            array = hnp.arrays(dtype, stored)
-        array = draw(array)
+            array = draw(hnp.arrays(dtype, stored))
         if draw(st.booleans()):  # a strided, read-only view of the same values
             array = np.repeat(array, 2, axis=0)[::2]
             array.flags.writeable = False
-        tag = draw(st.sampled_from(["r", "", "a:b", "é", "t\tab"])) + str(index)
+        tag = draw(st.sampled_from(["r", "", "a:b", "é", "t\tab", "long" * 10])) + str(index)
         if raw_type == "PACKED":
             columns.append((f"USER:RESULT_ARRAY:{tag}", array, width))
         else:

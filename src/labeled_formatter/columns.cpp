@@ -14,6 +14,14 @@ constexpr QirType qir_type_of(TypeRow type) noexcept { return row(type).type; }
 
 // Room every stored record is padded to (most are 17 to 30 bytes).
 constexpr std::size_t record_room = 32;
+// Columns a group of bit records takes at most, and the room each of its
+// patterns is padded to: four records of up to 32 bytes in one fixed move.
+constexpr std::size_t max_group_columns = 4;
+constexpr std::size_t group_room = 128;
+// Shots whose bit patterns are read ahead at a time, and the pattern's flag
+// for a group holding a byte that is no bit.
+constexpr std::size_t block_shots = 256;
+constexpr unsigned malformed = 0x80;
 
 bool is_byte_wide(ElementType e) { return e.size == 1 && e.kind != ElementKind::Float; }
 
@@ -54,6 +62,20 @@ OutputValue element_value(ElementType element, const std::byte* p) noexcept {
                 Scalar::from_double(element.size == 4 ? double(load<float>(p)) : load<double>(p)));
     }
     return OutputValue::invalid();
+}
+
+// `blocks` 16-byte blocks, each a fixed-size move.
+BREVANT_INLINE void copy_blocks(char* to, const char* from, std::size_t blocks) {
+    switch (blocks) {
+        case 8: std::memcpy(to + 112, from + 112, 16); [[fallthrough]];
+        case 7: std::memcpy(to + 96, from + 96, 16); [[fallthrough]];
+        case 6: std::memcpy(to + 80, from + 80, 16); [[fallthrough]];
+        case 5: std::memcpy(to + 64, from + 64, 16); [[fallthrough]];
+        case 4: std::memcpy(to + 48, from + 48, 16); [[fallthrough]];
+        case 3: std::memcpy(to + 32, from + 32, 16); [[fallthrough]];
+        case 2: std::memcpy(to + 16, from + 16, 16); [[fallthrough]];
+        default: std::memcpy(to, from, 16);
+    }
 }
 
 void emit_scalar(OutputBuffer& out, const Column& column, const std::byte* p) {
@@ -130,35 +152,107 @@ ColumnWriter::ColumnWriter(std::span<const Column> columns) : columns_(columns) 
         two_records_room_ += std::max({record_room, two.size[0], two.size[1]});
         two_records_.push_back(two);
     }
+    group_columns();
+    if (!groups_.empty()) two_records_room_ += group_room;
 }
 
-void ColumnWriter::emit_shot(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t shot) {
+void ColumnWriter::group_columns() {
+    static_assert(std::size(BitGroup{}.size) == std::size_t{1} << max_group_columns);
+    for (std::size_t i = 0; i < columns_.size();) {
+        BitGroup group{};
+        group.first = i;
+        group.patterns = records_.size();
+        std::size_t room = 0;
+        for (; group.count < max_group_columns && i + group.count < columns_.size(); ++group.count) {
+            const std::optional<TwoRecords>& two = two_records_[i + group.count];
+            if (!two || (room += std::max(two->size[0], two->size[1])) > group_room) break;
+            group.nonzero_is_one |= unsigned{two->nonzero_is_one} << group.count;
+        }
+        if (group.count < 2) {
+            steps_.push_back({i++, std::nullopt});
+            continue;
+        }
+        std::string text;
+        for (std::size_t pattern = 0; pattern < (std::size_t{1} << group.count); ++pattern) {
+            text.clear();
+            for (std::size_t k = 0; k < group.count; ++k) {
+                const TwoRecords& two = *two_records_[i + k];
+                const unsigned bit = (pattern >> k) & 1;
+                text.append(records_, two.offset[bit], two.size[bit]);
+            }
+            group.size[pattern] = static_cast<std::uint8_t>(text.size());
+            group.blocks = std::max<std::size_t>(group.blocks, (text.size() + 15) / 16);
+            text.resize(group_room);
+            records_ += text;
+        }
+        steps_.push_back({i, groups_.size()});
+        groups_.push_back(group);
+        i += group.count;
+    }
+    patterns_.resize(groups_.size() * block_shots);
+}
+
+void ColumnWriter::read_patterns(std::span<const std::byte* const> rows, std::size_t first, std::size_t count) {
+    // Column by column over the block, which the compiler does many shots at a time.
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+        const BitGroup& group = groups_[g];
+        std::uint8_t* pattern = patterns_.data() + g * block_shots;
+        std::fill_n(pattern, count, 0);
+        for (std::size_t k = 0; k < group.count; ++k) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(rows[group.first + k]) + first;
+            // A byte above 1 is a 1 where any nonzero byte is, and malformed elsewhere.
+            const auto strict = static_cast<std::uint8_t>(((group.nonzero_is_one >> k) & 1) ? 0 : malformed);
+            for (std::size_t s = 0; s < count; ++s)
+                pattern[s] |= static_cast<std::uint8_t>((bytes[s] != 0) << k) | (bytes[s] > 1 ? strict : 0);
+        }
+    }
+}
+
+BREVANT_INLINE void ColumnWriter::emit_shot(OutputBuffer& out, std::span<const std::byte* const> rows,
+                                            std::size_t shot, const std::uint8_t* patterns) {
     // Two-record columns are written through a local pointer, committed before
     // any other column and at the end: with the text's size kept in a register
     // rather than in the buffer, each record is one copy.
     char* start = nullptr;
     char* to = nullptr;
-    for (std::size_t i = 0; i < columns_.size(); ++i) {
-        const Column& column = columns_[i];
-        const std::byte* p = rows[i] + shot * row_bytes_[i];
-        if (const std::optional<TwoRecords>& two = two_records_[i]) {
+    const auto copy_record = [&](std::size_t i) {
+        const TwoRecords& two = *two_records_[i];
+        unsigned value = std::to_integer<unsigned>(rows[i][shot]);
+        if (two.nonzero_is_one) value = value != 0;
+        if (value > 1) {
+            ++out.skipped;
+            return;
+        }
+        const std::size_t size = two.size[value];
+        const char* record = records_.data() + two.offset[value];
+        // Records are stored padded to record_room bytes: a fixed-size move, not a call.
+        if (size <= record_room)
+            std::memcpy(to, record, record_room);
+        else
+            std::memcpy(to, record, size);
+        to += size;
+    };
+    for (const Step& step : steps_) {
+        const std::size_t i = step.column;
+        if (step.group) {
+            const BitGroup& group = groups_[*step.group];
             if (!to) start = to = out.text.reserve(two_records_room_);
-            unsigned value = std::to_integer<unsigned>(*p);
-            if (two->nonzero_is_one) value = value != 0;
-            if (value > 1) {
-                ++out.skipped;
+            const unsigned pattern = patterns[*step.group * block_shots];
+            if (pattern & malformed) [[unlikely]] {
+                for (std::size_t k = 0; k < group.count; ++k) copy_record(i + k);
                 continue;
             }
-            const std::size_t size = two->size[value];
-            const char* record = records_.data() + two->offset[value];
-            // Records are stored padded to record_room bytes: a fixed-size move, not a call.
-            if (size <= record_room)
-                std::memcpy(to, record, record_room);
-            else
-                std::memcpy(to, record, size);
-            to += size;
+            copy_blocks(to, records_.data() + group.patterns + group_room * pattern, group.blocks);
+            to += group.size[pattern];
             continue;
         }
+        if (two_records_[i]) {
+            if (!to) start = to = out.text.reserve(two_records_room_);
+            copy_record(i);
+            continue;
+        }
+        const Column& column = columns_[i];
+        const std::byte* p = rows[i] + shot * row_bytes_[i];
         if (to) out.text.advance(std::exchange(to, nullptr) - start);
         if (qir_type_of(column.type) == QirType::ResultArray)
             emit_bit_row(out, column, p, scratch_);
@@ -185,13 +279,19 @@ std::size_t ColumnWriter::emit_shots(OutputBuffer& out, std::span<const std::byt
                                      std::size_t end, const AttributeMap* header, std::size_t text_limit) {
     std::size_t shot = first;
     if (header && shot < end) {
+        read_patterns(rows, shot, 1);
         out.text.append(results_header_text);
         emit_first_shot_header(out.text, *header);
-        emit_shot(out, rows, shot++);
+        emit_shot(out, rows, shot++, patterns_.data());
     }
     while (shot < end && out.text.size() < text_limit) {
-        out.text.append(shot_start_text);
-        emit_shot(out, rows, shot++);
+        const std::size_t block_start = shot;
+        const std::size_t block_end = std::min(end, block_start + block_shots);
+        read_patterns(rows, block_start, block_end - block_start);
+        for (; shot < block_end && out.text.size() < text_limit; ++shot) {
+            out.text.append(shot_start_text);
+            emit_shot(out, rows, shot, patterns_.data() + (shot - block_start));
+        }
     }
     return shot;
 }

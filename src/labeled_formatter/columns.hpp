@@ -70,12 +70,38 @@ private:
         bool nonzero_is_one;  // a bool, or a BOOL column's truth; else only 0 and 1 are values
     };
 
-    void emit_shot(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t shot);
+    // Neighbouring two-record columns, a few at a time, with their records
+    // stored concatenated for every pattern of their bits: a shot whose bits
+    // in the group are all valid takes one fixed-size copy for the group.
+    struct BitGroup {
+        std::size_t first;        // its first column
+        std::size_t count;        // its columns
+        std::size_t patterns;     // offset in records_ of pattern 0; pattern k lies group_room * k further
+        std::size_t blocks;       // 16-byte blocks its longest pattern takes
+        unsigned nonzero_is_one;  // bit k: that of the group's column k
+        std::uint8_t size[16];    // each pattern's text size
+    };
+    // What a shot writes next: one column, or a group starting at that column.
+    struct Step {
+        std::size_t column;
+        std::optional<std::size_t> group;  // in groups_
+    };
+
+    void group_columns();
+    // Each group's pattern for `count` shots from `first`, into patterns_.
+    void read_patterns(std::span<const std::byte* const> rows, std::size_t first, std::size_t count);
+    // `patterns`: the shot's pattern in the first group; the next group's
+    // lies a block further.
+    void emit_shot(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t shot,
+                   const std::uint8_t* patterns);
 
     std::span<const Column> columns_;
     std::vector<std::size_t> row_bytes_;
     std::vector<std::optional<TwoRecords>> two_records_;
-    std::size_t two_records_room_ = 0;  // room for one record of each, as copied
+    std::size_t two_records_room_ = 0;  // room for one record of each, as copied, and a group's overrun
+    std::vector<BitGroup> groups_;
+    std::vector<Step> steps_;
+    std::vector<std::uint8_t> patterns_;  // a block of shots' patterns, group by group
     std::string records_;
     std::vector<Scalar> scratch_;  // a RESULT_ARRAY row while it is written
 };
