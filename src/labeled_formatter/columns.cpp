@@ -35,7 +35,7 @@ T load(const std::byte* p) noexcept {
 // The value the formatter is given for the element by the Python object that
 // numpy's tolist() makes of it: a bool, an int (invalid beyond int64, as such
 // an int is for the formatter) or a float.
-OutputValue element_value(ElementType element, const std::byte* p) noexcept {
+BREVANT_INLINE OutputValue element_value(ElementType element, const std::byte* p) noexcept {
     switch (element.kind) {
         case ElementKind::Bool:
             return OutputValue::of_scalar(Scalar::from_bool(*p != std::byte{0}));
@@ -149,14 +149,13 @@ ColumnWriter::ColumnWriter(std::span<const Column> columns) : columns_(columns) 
             records_.append(record.text.view());
             records_.resize(records_.size() + record_room - std::min(record_room, record.text.size()));
         }
-        two_records_room_ += std::max({record_room, two.size[0], two.size[1]});
+        shot_room_ += std::max({record_room, two.size[0], two.size[1]});
         two_records_.push_back(two);
     }
-    group_columns();
-    if (!groups_.empty()) two_records_room_ += group_room;
+    plan_steps();
 }
 
-void ColumnWriter::group_columns() {
+void ColumnWriter::plan_steps() {
     static_assert(std::size(BitGroup{}.size) == std::size_t{1} << max_group_columns);
     for (std::size_t i = 0; i < columns_.size();) {
         BitGroup group{};
@@ -169,7 +168,16 @@ void ColumnWriter::group_columns() {
             group.nonzero_is_one |= unsigned{two->nonzero_is_one} << group.count;
         }
         if (group.count < 2) {
-            steps_.push_back({i++, std::nullopt});
+            const Column& column = columns_[i];
+            if (two_records_[i]) {
+                steps_.push_back({i, Way::TwoRecords});
+            } else if (qir_type_of(column.type) != QirType::ResultArray && !has_own_rule(column.type)) {
+                steps_.push_back({i, Way::Number});
+                shot_room_ += plain_record_room(column.tag);
+            } else {
+                steps_.push_back({i, Way::Record});
+            }
+            ++i;
             continue;
         }
         std::string text;
@@ -185,10 +193,11 @@ void ColumnWriter::group_columns() {
             text.resize(group_room);
             records_ += text;
         }
-        steps_.push_back({i, groups_.size()});
+        steps_.push_back({i, Way::Group, groups_.size()});
         groups_.push_back(group);
         i += group.count;
     }
+    if (!groups_.empty()) shot_room_ += group_room;
     patterns_.resize(groups_.size() * block_shots);
 }
 
@@ -234,30 +243,45 @@ BREVANT_INLINE void ColumnWriter::emit_shot(OutputBuffer& out, std::span<const s
     };
     for (const Step& step : steps_) {
         const std::size_t i = step.column;
-        if (step.group) {
-            const BitGroup& group = groups_[*step.group];
-            if (!to) start = to = out.text.reserve(two_records_room_);
-            const unsigned pattern = patterns[*step.group * block_shots];
-            if (pattern & malformed) [[unlikely]] {
-                for (std::size_t k = 0; k < group.count; ++k) copy_record(i + k);
+        switch (step.way) {
+            case Way::Group: {
+                const BitGroup& group = groups_[step.group];
+                if (!to) start = to = out.text.reserve(shot_room_);
+                const unsigned pattern = patterns[step.group * block_shots];
+                if (pattern & malformed) [[unlikely]] {
+                    for (std::size_t k = 0; k < group.count; ++k) copy_record(i + k);
+                    continue;
+                }
+                copy_blocks(to, records_.data() + group.patterns + group_room * pattern, group.blocks);
+                to += group.size[pattern];
                 continue;
             }
-            copy_blocks(to, records_.data() + group.patterns + group_room * pattern, group.blocks);
-            to += group.size[pattern];
-            continue;
+            case Way::TwoRecords:
+                if (!to) start = to = out.text.reserve(shot_room_);
+                copy_record(i);
+                continue;
+            case Way::Number: {
+                const Column& column = columns_[i];
+                const OutputValue value = element_value(column.element, rows[i] + shot * row_bytes_[i]);
+                if (value.kind != OutputValue::Kind::Scalar) {  // a uint64 beyond int64
+                    ++out.skipped;
+                    continue;
+                }
+                if (!to) start = to = out.text.reserve(shot_room_);
+                to = write_plain_record(to, column.type, column.tag, value.scalar);
+                continue;
+            }
+            case Way::Record: {
+                const Column& column = columns_[i];
+                const std::byte* p = rows[i] + shot * row_bytes_[i];
+                if (to) out.text.advance(std::exchange(to, nullptr) - start);
+                if (qir_type_of(column.type) == QirType::ResultArray)
+                    emit_bit_row(out, column, p, scratch_);
+                else
+                    emit_scalar(out, column, p);
+                continue;
+            }
         }
-        if (two_records_[i]) {
-            if (!to) start = to = out.text.reserve(two_records_room_);
-            copy_record(i);
-            continue;
-        }
-        const Column& column = columns_[i];
-        const std::byte* p = rows[i] + shot * row_bytes_[i];
-        if (to) out.text.advance(std::exchange(to, nullptr) - start);
-        if (qir_type_of(column.type) == QirType::ResultArray)
-            emit_bit_row(out, column, p, scratch_);
-        else
-            emit_scalar(out, column, p);
     }
     if (to) out.text.advance(to - start);
     out.text.append(shot_end_text);

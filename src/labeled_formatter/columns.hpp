@@ -81,13 +81,17 @@ private:
         unsigned nonzero_is_one;  // bit k: that of the group's column k
         std::uint8_t size[16];    // each pattern's text size
     };
-    // What a shot writes next: one column, or a group starting at that column.
+    // What a shot writes next, and how: a group of columns starting at
+    // `column`, a two-record column, an INT or DOUBLE column written around
+    // the number's text, or any other through the formatter's record writer.
+    enum class Way : std::uint8_t { Group, TwoRecords, Number, Record };
     struct Step {
         std::size_t column;
-        std::optional<std::size_t> group;  // in groups_
+        Way way;
+        std::size_t group = 0;  // in groups_
     };
 
-    void group_columns();
+    void plan_steps();
     // Each group's pattern for `count` shots from `first`, into patterns_.
     void read_patterns(std::span<const std::byte* const> rows, std::size_t first, std::size_t count);
     // `patterns`: the shot's pattern in the first group; the next group's
@@ -98,7 +102,9 @@ private:
     std::span<const Column> columns_;
     std::vector<std::size_t> row_bytes_;
     std::vector<std::optional<TwoRecords>> two_records_;
-    std::size_t two_records_room_ = 0;  // room for one record of each, as copied, and a group's overrun
+    // Room for a record of each column written through a local pointer, as
+    // copied, and a group's overrun.
+    std::size_t shot_room_ = 0;
     std::vector<BitGroup> groups_;
     std::vector<Step> steps_;
     std::vector<std::uint8_t> patterns_;  // a block of shots' patterns, group by group

@@ -53,18 +53,26 @@ constexpr const RecordPrefix& record_prefix(TypeRow type) noexcept {
     return record_prefixes[static_cast<std::size_t>(type)];
 }
 
+// Room write_plain_record needs.
+constexpr std::size_t plain_record_room(std::string_view tag) noexcept {
+    return sizeof(RecordPrefix::text) + max_scalar_text + tag.size() + 2;
+}
+
 // The common record, a tagged scalar of a type without a rule of its own
-// (the caller checks has_own_rule), written in one step.
-BREVANT_INLINE void emit_plain_scalar(OutputBuffer& out, TypeRow type, std::string_view tag, Scalar scalar) {
+// (the caller checks has_own_rule), written at `p` in one step; returns its end.
+BREVANT_INLINE char* write_plain_record(char* p, TypeRow type, std::string_view tag, Scalar scalar) {
     const RecordPrefix& prefix = record_prefix(type);
-    char* const begin = out.text.reserve(sizeof prefix.text + max_scalar_text + tag.size() + 2);
-    char* p = begin;
     std::memcpy(p, prefix.text, sizeof prefix.text);
     p = write_scalar_text(p + prefix.size, scalar);
     *p++ = field_separator;
     p = copy_short(p, tag.data(), tag.size());
     *p++ = line_feed;
-    out.text.advance(p - begin);
+    return p;
+}
+
+BREVANT_INLINE void emit_plain_scalar(OutputBuffer& out, TypeRow type, std::string_view tag, Scalar scalar) {
+    char* const begin = out.text.reserve(plain_record_room(tag));
+    out.text.advance(write_plain_record(begin, type, tag, scalar) - begin);
 }
 
 }  // namespace brevant
