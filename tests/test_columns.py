@@ -15,7 +15,7 @@ from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
 from shared import Recorder
 
-from brevant import QirLabeledFormatter, format_columns, iter_bits, read_labeled, write_columns
+from brevant import LabeledParseError, QirLabeledFormatter, format_columns, iter_bits, read_labeled, write_columns
 
 BYTE_DTYPES = [np.bool_, np.uint8, np.int8]
 INT_DTYPES = [np.int8, np.uint8, np.int16, np.uint16, np.int32, np.uint32, np.int64, np.uint64]
@@ -239,6 +239,20 @@ EDITS = [
 ]
 
 
+class Trickle(io.BytesIO):
+    """A file that hands out a few bytes a read."""
+
+    def read(self, size=-1):
+        return super().read(7)
+
+
+class Pipe:
+    """A file that can only be read, a few bytes at a time, as a pipe can."""
+
+    def __init__(self, data):
+        self.read = Trickle(data).read
+
+
 def bits_or_error(read):
     try:
         return read()
@@ -252,10 +266,11 @@ def bits_or_error(read):
 def test_scan_gives_the_readers_bits(document, edit, bit_order, labels, shots):
     text = EDITS[edit](document[0])
     expected = bits_or_error(lambda: read_labeled(text).bits(labels, bit_order=bit_order))
-    for source in (text, text.encode(), io.StringIO(text), io.BytesIO(text.encode())):
+    for source in (text, text.encode(), io.StringIO(text), Trickle(text.encode()), Pipe(text.encode())):
         scanned = bits_or_error(lambda: list(iter_bits(source, labels, shots=shots, bit_order=bit_order)))
         if isinstance(expected, type):
-            assert scanned is expected
+            # Read a chunk at a time, a document with two faults may show the other first.
+            assert scanned is expected or {scanned, expected} == {ValueError, LabeledParseError}
         else:
             assert all(len(chunk) <= shots for chunk in scanned)
             np.testing.assert_array_equal(np.concatenate(scanned) if scanned else expected[:0], expected)

@@ -67,12 +67,13 @@ def iter_bits(
 ) -> Iterator[numpy.ndarray]:
     """(shots, bits) uint8 matrices for successive chunks of at most `shots` shots.
 
-    The bits are `LabeledResult.memory`'s. A document in brevant's own form
-    (RESULT records in the first shot's order in every shot) is scanned
-    straight into the matrices, in memory bounded by a chunk. Any other
-    document is read whole by `read_labeled`, from where the scan stopped
-    when the source can be read again (text, bytes, a path or a seekable
-    file); a file that cannot seek is read whole from the start.
+    The bits are `LabeledResult.memory`'s, in memory bounded by a chunk. A
+    document in brevant's own form (RESULT records in the first shot's order
+    in every shot) is scanned straight into the matrices. Any other document
+    goes through the general reader a chunk at a time, from the start again
+    where the scan stopped when the source can be read again (text, bytes, a
+    path or a seekable file); a file that cannot seek goes that way from the
+    start.
     """
     np = numpy_module()
     if shots < 1:
@@ -103,9 +104,22 @@ def iter_bits(
             return
         if seekable:
             source.seek(start)
-    matrix = reader.read_labeled(source).bits(chosen, bit_order=bit_order)
-    for first in range(given, len(matrix), shots):  # the quick scan gave the rows before `given`
-        yield matrix[first : first + shots]
+    # The quick scan gave the rows before `given`.
+    held: list[numpy.ndarray] = []
+    for stream in reader._chunked(source, "raise"):
+        data, count, width = stream.bits_completed(chosen, bit_order)
+        skipped = min(given, count)
+        given -= skipped
+        if count > skipped:
+            held.append(np.frombuffer(data, np.uint8).reshape(count, width)[skipped:])
+        if sum(map(len, held)) >= shots:
+            matrix = np.concatenate(held)
+            whole = len(matrix) - len(matrix) % shots
+            for first in range(0, whole, shots):
+                yield matrix[first : first + shots]
+            held = [matrix[whole:]]
+    if sum(map(len, held)):
+        yield np.concatenate(held)
 
 
 def rows(np: Any, scan: Any, shots: int) -> numpy.ndarray:

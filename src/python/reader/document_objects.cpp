@@ -195,24 +195,26 @@ Ref memory_object(const reader::Outcomes& outcomes, reader::BitOrder order) {
     return result;
 }
 
-Ref bits_object(const reader::Outcomes& outcomes, reader::BitOrder order) {
+Ref bits_object(const reader::Outcomes& outcomes, reader::BitOrder order, BitRows& rows) {
     std::string bits, buffer;
-    std::size_t shots = 0, width = 0;
+    std::size_t shots = 0;
     for (std::uint32_t index : outcomes.of_shot) {
         if (index == reader::Outcomes::left_out) continue;
         const std::string_view text = outcomes.text(index, order, buffer);
-        if (shots == 0) {
-            width = text.size();
-            bits.resize(outcomes.of_shot.size() * width);
-        } else if (text.size() != width) {
+        if (!rows.width) rows.width = text.size();
+        const std::size_t width = *rows.width;
+        if (text.size() != width) {
             PyErr_Format(PyExc_ValueError, "shot %zu has %zu bits where the first has %zu: the bits make no matrix",
-                         shots, text.size(), width);
+                         rows.shots, text.size(), width);
             throw PythonError{};
         }
+        if (shots == 0) bits.resize(outcomes.of_shot.size() * width);
         char* row = bits.data() + shots * width;
         for (std::size_t j = 0; j < width; ++j) row[j] = static_cast<char>(text[j] - '0');
         ++shots;
+        ++rows.shots;
     }
+    const std::size_t width = rows.width.value_or(0);
     Ref data = created(PyByteArray_FromStringAndSize(bits.data(), static_cast<Py_ssize_t>(shots * width)));
     return checked(Py_BuildValue("(Onn)", data.get(), static_cast<Py_ssize_t>(shots), static_cast<Py_ssize_t>(width)));
 }

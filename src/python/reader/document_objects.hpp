@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -38,9 +39,17 @@ reader::BitOrder bit_order(PyObject* name);
 // Bit string to number of shots counted, and one bit string per shot left in.
 Ref counts_object(const reader::Outcomes& outcomes, reader::BitOrder order);
 Ref memory_object(const reader::Outcomes& outcomes, reader::BitOrder order);
-// memory() as one bytearray of 0s and 1s, with its shots and bits; a ValueError
-// when the shots' bit strings differ in length.
-Ref bits_object(const reader::Outcomes& outcomes, reader::BitOrder order);
+// Where a matrix of bits stands: rows given so far and their width, carried
+// from one chunk of a stream to the next.
+struct BitRows {
+    std::size_t shots = 0;
+    std::optional<std::size_t> width;
+};
+
+// memory() as one bytearray of 0s and 1s, with its shots and bits, the rows
+// continuing `rows`; a ValueError when a bit string's length differs from the
+// first's.
+Ref bits_object(const reader::Outcomes& outcomes, reader::BitOrder order, BitRows& rows);
 
 Ref exit_codes_object(const reader::Document& doc);
 Ref headers_object(const reader::Document& doc);

@@ -37,6 +37,7 @@ struct ReaderState {
     std::vector<reader::ParseError> query_problems;
     // A streaming count's picker: what it learnt of the labels carries over chunks.
     std::optional<reader::BitPicker> stream_picker;
+    BitRows stream_rows;  // a streaming bit matrix's rows so far
 };
 
 struct ReaderObject {
@@ -219,7 +220,8 @@ Ref memory(ReaderState& state, PyObject* labels, PyObject* order) {
 Ref bits(ReaderState& state, PyObject* labels, PyObject* order) {
     reader::BitOrder bits = bit_order(order);
     reader::BitPicker picker = bit_picker(labels);
-    return bits_object(query_outcomes(state, picker, reader::FailedShots::Count), bits);
+    BitRows rows;
+    return bits_object(query_outcomes(state, picker, reader::FailedShots::Count), bits, rows);
 }
 
 // A stream's picker: what it learns of the labels carries over from one call
@@ -243,6 +245,13 @@ Ref count_completed(ReaderState& state, PyObject* labels, PyObject* order, PyObj
 Ref memory_completed(ReaderState& state, PyObject* labels, PyObject* order) {
     reader::BitOrder bits = bit_order(order);
     return memory_object(query_outcomes(state, stream_picker(state, labels), reader::FailedShots::Count), bits);
+}
+
+// bits() of the shots completed since the last discard, rows continuing the last call's.
+Ref bits_completed(ReaderState& state, PyObject* labels, PyObject* order) {
+    reader::BitOrder bits = bit_order(order);
+    return bits_object(query_outcomes(state, stream_picker(state, labels), reader::FailedShots::Count), bits,
+                       state.stream_rows);
 }
 
 Ref problems(ReaderState& state) {
@@ -277,6 +286,7 @@ enum Index : std::size_t {
     bits,
     count_completed,
     memory_completed,
+    bits_completed,
     exit_codes,
     headers,
     attributes,
@@ -302,6 +312,8 @@ constexpr MethodInfo methods[method::count] = {
      "Counts of the shots completed since the last discard, and the failed shots left out.", Passing::PositionalOnly},
     {"memory_completed", remembering, Annotation::TypingAny,
      "Bit strings of the shots completed since the last discard.", Passing::PositionalOnly},
+    {"bits_completed", remembering, Annotation::TypingAny,
+     "bits() of the shots completed since the last discard.", Passing::PositionalOnly},
     {"exit_codes", {}, Annotation::TypingAny, "Each shot's END code."},
     {"headers", {}, Annotation::TypingAny, "The HEADER records as a dict."},
     {"attributes", {}, Annotation::TypingAny, "The first METADATA block as a dict."},
@@ -346,6 +358,7 @@ PyMethodDef method_defs[method::count + 1] = {
     reader_method<method::bits, bits>(),
     reader_method<method::count_completed, count_completed>(),
     reader_method<method::memory_completed, memory_completed>(),
+    reader_method<method::bits_completed, bits_completed>(),
     reader_method<method::exit_codes, query<exit_codes_object>>(),
     reader_method<method::headers, query<headers_object>>(),
     reader_method<method::attributes, query<attributes_object>>(),
