@@ -293,10 +293,15 @@ def test_round_trip_through_text(document):
 
 
 def test_arrays_need_fill_for_a_missing_label():
-    result = read_labeled(format_columns([("USER:INT:a", np.array([1, 2]))]) + "START\nEND\t0\n")
+    # "b" first appears in the last shot, which must still give its type.
+    text = format_columns([("USER:INT:a", np.array([1, 2]))]) + "START\nOUTPUT\tDOUBLE\t2.5\tb\nEND\t0\n"
+    result = read_labeled(text)
     with pytest.raises(ValueError, match="label 'a' is missing from some shots"):
         result.arrays()
-    np.testing.assert_array_equal(result.arrays(fill=-1)["a"], [1, 2, -1])
+    arrays = result.arrays(fill=-1)
+    np.testing.assert_array_equal(arrays["a"], [1, 2, -1])
+    np.testing.assert_array_equal(arrays["b"], [-1.0, -1.0, 2.5])
+    assert arrays["b"].dtype == np.float64
 
 
 def test_arrays_say_what_to_install_without_numpy(monkeypatch):

@@ -44,14 +44,11 @@ def result_bits(reader: Any, labels: list[str] | None, bit_order: BitOrder, pack
 def result_arrays(result: LabeledResult, fill: Any = None) -> dict[str, numpy.ndarray]:
     """Each scalar label's values as one array (see `LabeledResult.arrays`)."""
     np = numpy_module()
-    types: dict[str, str] = {}
-    for shot in result.shots():
-        for key, _ in shot:
-            _, raw_type, label = key.split(":", 2)
-            types.setdefault(label, RAW_TYPE_KINDS.get(raw_type, ""))
+    columns = result.columns()
+    kinds = label_kinds(result, columns)
     arrays = {}
-    for label, values in result.columns().items():
-        dtype = ARRAY_TYPES.get(types.get(label, ""))
+    for label, values in columns.items():
+        dtype = ARRAY_TYPES.get(kinds.get(label, ""))
         if dtype is None:
             continue
         if any(value is None for value in values):
@@ -60,6 +57,20 @@ def result_arrays(result: LabeledResult, fill: Any = None) -> dict[str, numpy.nd
             values = [fill if value is None else value for value in values]
         arrays[label] = np.array(values, dtype=dtype)
     return arrays
+
+
+def label_kinds(result: LabeledResult, labels: Iterable[str]) -> dict[str, str]:
+    """Each label's kind of value, by its first record, read a shot at a time
+    only as far as the first shot that leaves none of `labels` without one."""
+    kinds: dict[str, str] = {}
+    wanted = set(labels)
+    for index in range(len(result)):
+        for key, _ in result[index]:
+            _, raw_type, label = key.split(":", 2)
+            kinds.setdefault(label, RAW_TYPE_KINDS.get(raw_type, ""))
+        if wanted <= kinds.keys():
+            break
+    return kinds
 
 
 def iter_bits(
