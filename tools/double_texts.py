@@ -1,7 +1,9 @@
 """Compares two builds of the extension on the text they give a fixed set of
-doubles, for instance the usual build and one configured with
-BREVANT_PORTABLE_DOUBLES: each interpreter runs this file to write
-"<bits in hex> <text>" lines, and the first lines that differ are shown.
+doubles and on the doubles they read back from it, for instance the usual
+build and one configured with BREVANT_PORTABLE_DOUBLES: each interpreter runs
+this file to write "<bits in hex> <record> <bits read back>" lines, and the
+first lines that differ are shown. A build that does not read back the very
+double it wrote fails on its own.
 
     python tools/double_texts.py PYTHON_A PYTHON_B [COUNT]
 
@@ -70,27 +72,33 @@ def doubles(count):
     return values
 
 
-class Lines:
-    """The output object the formatter writes to: each record goes out on a
-    line of its own after the bits of the double it holds."""
+class Records:
+    """The output object the formatter writes to: the records, one a double."""
 
-    def __init__(self, out):
-        self.out = out
-        self.bits = 0
+    def __init__(self):
+        self.records = []
 
     def write(self, record):
-        self.out.write(f"{self.bits:016x} {record}")
+        self.records.append(record)
 
 
 def write_texts(count):
-    from brevant import QirLabeledFormatter
+    from brevant import QirLabeledFormatter, read_labeled
 
     values = doubles(count)
-    lines = Lines(sys.stdout)
+    out = Records()
     formatter = QirLabeledFormatter()
-    for bits, x in zip(array("Q", values.tobytes()), values, strict=True):
-        lines.bits = bits
-        formatter.emit(lines, "FLOAT", "t", x)
+    for x in values:
+        formatter.emit(out, "FLOAT", "t", x)
+    shots = "".join(f"START\n{record}END\t0\n" for record in out.records)
+    read = read_labeled("HEADER\tschema_id\tlabeled\nHEADER\tschema_version\t2.1\n" + shots).columns()["t"]
+    wrong = 0
+    for bits, record, back in zip(array("Q", values.tobytes()), out.records, array("d", read), strict=True):
+        back_bits = struct.unpack("<Q", struct.pack("<d", back))[0]
+        wrong += back_bits != bits and not math.isnan(back)
+        sys.stdout.write(f"{bits:016x} {record.rstrip()} {back_bits:016x}\n")
+    if wrong:
+        sys.exit(f"{wrong} doubles read back as another double")
 
 
 def compare(pythons, count):
@@ -108,7 +116,7 @@ def compare(pythons, count):
         sys.exit("a build failed to write its texts")
     if differences:
         sys.exit(f"{differences} of {lines} doubles differ")
-    print(f"{lines} doubles: the same text from both builds")
+    print(f"{lines} doubles: the same text and the same double read back from both builds")
 
 
 if __name__ == "__main__":

@@ -1,12 +1,11 @@
 #include "labeled_reader/value_parse.hpp"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <string>
 #include <system_error>
 
+#include "labeled_reader/decimal_double.hpp"
 #include "labeled_reader/record.hpp"
 
 namespace brevant::reader {
@@ -21,36 +20,6 @@ bool all_digits(std::string_view text) noexcept {
     return true;
 }
 
-// from_chars leaves the value alone when the text lies beyond a double's
-// range: it then stands for an infinity (too large) or a zero (too small).
-// The place of its first significant digit tells which; strtod would too, but
-// it reads the point by the process's locale.
-double out_of_range_value(std::string_view body) noexcept {
-    std::size_t e = body.find_first_of("eE");
-    std::int64_t exponent = 0;
-    if (e != std::string_view::npos) {
-        std::string_view text = body.substr(e + 1);
-        bool minus = !text.empty() && text[0] == '-';
-        if (!text.empty() && (text[0] == '+' || text[0] == '-')) text.remove_prefix(1);
-        auto [stop, ec] = std::from_chars(text.data(), text.data() + text.size(), exponent);
-        if (ec == std::errc::result_out_of_range) exponent = std::int64_t{1} << 40;  // beyond any digit count
-        if (minus) exponent = -exponent;
-        body = body.substr(0, e);
-    }
-    std::size_t point = std::min(body.find('.'), body.size());
-    std::string_view whole = body.substr(0, point);
-    std::int64_t place;
-    if (std::size_t lead = whole.find_first_not_of('0'); lead != std::string_view::npos) {
-        place = static_cast<std::int64_t>(whole.size() - lead);
-    } else {
-        std::string_view fraction = body.substr(std::min(point + 1, body.size()));
-        std::size_t zeros = fraction.find_first_not_of('0');
-        if (zeros == std::string_view::npos) return 0.0;
-        place = -static_cast<std::int64_t>(zeros);
-    }
-    return place + exponent > 0 ? HUGE_VAL : 0.0;
-}
-
 std::optional<double> parse_real(std::string_view text) noexcept {
     bool negative = false;
     std::string_view body = text;
@@ -62,17 +31,9 @@ std::optional<double> parse_real(std::string_view text) noexcept {
     if (equal_ignoring_case(body, "NAN")) return negative ? -std::nan("") : std::nan("");
     if (equal_ignoring_case(body, "INF") || equal_ignoring_case(body, "INFINITY"))
         return negative ? -HUGE_VAL : HUGE_VAL;
-    // Decimal text only: from_chars would also take "nan(...)" and the like.
-    if (!is_digit(body[0]) && body[0] != '.') return std::nullopt;
-    double value = 0;
-    auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), value, std::chars_format::general);
-    if (end != body.data() + body.size()) return std::nullopt;
-    if (ec == std::errc::result_out_of_range) {
-        value = out_of_range_value(body);
-    } else if (ec != std::errc()) {
-        return std::nullopt;
-    }
-    return negative ? -value : value;
+    const std::optional<double> value = decimal_double(body);
+    if (!value) return std::nullopt;
+    return negative ? -*value : *value;
 }
 
 }  // namespace
