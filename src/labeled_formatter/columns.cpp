@@ -287,6 +287,55 @@ BREVANT_INLINE void ColumnWriter::emit_shot(OutputBuffer& out, std::span<const s
     out.text.append(shot_end_text);
 }
 
+bool ColumnWriter::pieces_only() const noexcept {
+    return !steps_.empty() && std::ranges::all_of(steps_, [](const Step& step) {
+        return step.way == Way::Group || step.way == Way::TwoRecords;
+    });
+}
+
+std::vector<std::string> ColumnWriter::pieces() const {
+    std::vector<std::string> pieces;
+    for (std::size_t s = 0; s < steps_.size(); ++s) {
+        const Step& step = steps_[s];
+        const bool group = step.way == Way::Group;
+        const std::size_t patterns = group ? std::size_t{1} << groups_[step.group].count : 2;
+        for (std::size_t pattern = 0; pattern < patterns; ++pattern) {
+            std::string& text = pieces.emplace_back(s == 0 ? shot_start_text : std::string_view{});
+            if (group)
+                text.append(records_, groups_[step.group].patterns + group_room * pattern, groups_[step.group].size[pattern]);
+            else
+                text.append(records_, two_records_[step.column]->offset[pattern], two_records_[step.column]->size[pattern]);
+            if (s + 1 == steps_.size()) text += shot_end_text;
+        }
+    }
+    return pieces;
+}
+
+bool ColumnWriter::piece_numbers(std::span<const std::byte* const> rows, std::size_t first, std::size_t end,
+                                 std::uint32_t* numbers) {
+    for (std::size_t block = first; block < end; block += block_shots) {
+        const std::size_t count = std::min(block_shots, end - block);
+        read_patterns(rows, block, count);
+        for (std::size_t shot = 0; shot < count; ++shot) {
+            std::uint32_t step_first = 0;  // the number of the step's pattern 0
+            for (const Step& step : steps_) {
+                unsigned pattern;
+                if (step.way == Way::Group) {
+                    pattern = patterns_[step.group * block_shots + shot];
+                    if (pattern & malformed) return false;
+                } else {
+                    pattern = std::to_integer<unsigned>(rows[step.column][block + shot]);
+                    if (two_records_[step.column]->nonzero_is_one) pattern = pattern != 0;
+                    if (pattern > 1) return false;
+                }
+                *numbers++ = step_first + pattern;
+                step_first += step.way == Way::Group ? 1u << groups_[step.group].count : 2u;
+            }
+        }
+    }
+    return true;
+}
+
 std::size_t ColumnWriter::shot_size_estimate() const noexcept {
     std::size_t size = shot_start_text.size() + shot_end_text.size();
     for (std::size_t i = 0; i < columns_.size(); ++i) {

@@ -56,6 +56,22 @@ public:
     std::size_t emit_shots(OutputBuffer& out, std::span<const std::byte* const> rows, std::size_t first,
                            std::size_t end, const AttributeMap* header, std::size_t text_limit);
 
+    // Whether every column is one of two records a shot (RESULT and BOOL
+    // bytes): then every shot after the first is made of a few texts, the
+    // pieces, one per step of the shot and pattern of its bits.
+    bool pieces_only() const noexcept;
+
+    // The pieces, numbered from 0; the first step's begin with the shot's
+    // START line and the last step's end with its END line.
+    std::vector<std::string> pieces() const;
+    std::size_t shot_piece_count() const noexcept { return steps_.size(); }
+
+    // For each shot from `first` to `end`, the number of each of its pieces,
+    // in order; false when a shot holds a byte that is no bit (its records
+    // must then be written one by one). Needs pieces_only().
+    bool piece_numbers(std::span<const std::byte* const> rows, std::size_t first, std::size_t end,
+                       std::uint32_t* numbers);
+
     // About the bytes a shot's text takes (numbers are taken at 20 digits), so
     // that a whole document's text can be reserved at once.
     std::size_t shot_size_estimate() const noexcept;

@@ -35,6 +35,46 @@ void for_each_run(const ColumnSet& set, Each&& each) {
     }
 }
 
+Ref text_object(std::string_view text) {
+    return created(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
+}
+
+// A document of bits only, joined from its pieces: each piece becomes a str
+// once, and str.join copies them into the document. The stable ABI has no way
+// to write a str in place, so a document written out as text is copied once
+// more when it is decoded into one; the join is that copy alone. Null, with
+// nothing raised, when a shot holds a byte that is no bit.
+Ref joined_pieces(const ColumnSet& set, ColumnWriter& writer, const AttributeMap& header) {
+    std::vector<Ref> pieces;
+    for (const std::string& piece : writer.pieces()) pieces.push_back(text_object(piece));
+    const std::size_t per_shot = writer.shot_piece_count();
+    // The first shot, with the document's header, is written as text.
+    Ref joined = created(PyList_New(static_cast<Py_ssize_t>(1 + (set.shots - 1) * per_shot)));
+    Py_ssize_t next = 0;
+    std::vector<std::uint32_t> numbers;
+    std::uint64_t skipped = 0;
+    RowCopies copies(set);
+    const std::size_t run = copies.run_length();
+    for (std::size_t first = 0; first < set.shots; first += run) {
+        const std::size_t end = std::min(set.shots, first + run);
+        copies.copy(first, end);
+        std::size_t from = 0;
+        if (first == 0) {
+            OutputBuffer out;
+            writer.emit_shots(out, copies.rows(), 0, 1, &header, std::size_t(-1));
+            skipped = out.skipped;
+            PyList_SetItem(joined.get(), next++, text_object(out.text.view()).release());
+            from = 1;
+        }
+        numbers.resize((end - first - from) * per_shot);
+        if (!writer.piece_numbers(copies.rows(), from, end - first, numbers.data())) return {};
+        for (std::uint32_t number : numbers) PyList_SetItem(joined.get(), next++, Py_NewRef(pieces[number].get()));
+    }
+    log_skipped_values(skipped);
+    Ref empty = created(PyUnicode_FromStringAndSize("", 0));
+    return created(PyUnicode_Join(empty.get(), joined.get()));
+}
+
 PyObject* format_columns(PyObject*, PyObject* args, PyObject* kwargs) {
     return guarded<PyObject*>(nullptr, [&]() -> PyObject* {
         static const char* keywords[] = {"columns", "attributes", nullptr};
@@ -49,8 +89,11 @@ PyObject* format_columns(PyObject*, PyObject* args, PyObject* kwargs) {
             PyErr_Format(PyExc_OverflowError, "%zu shots make a document longer than a str can be", set.shots);
             throw PythonError{};
         }
-        OutputBuffer out;
         ColumnWriter writer(set.columns);
+        if (set.shots > 1 && writer.pieces_only()) {
+            if (Ref text = joined_pieces(set, writer, map)) return text.release();
+        }
+        OutputBuffer out;
         // Growing a heap block of many MB copies it; one reservation does not.
         // The slack covers the header and the worst case a record writer
         // reserves for its last record, so the estimate is never outgrown
@@ -62,8 +105,7 @@ PyObject* format_columns(PyObject*, PyObject* args, PyObject* kwargs) {
             writer.emit_shots(out, rows, 0, shots, std::exchange(header, nullptr), std::size_t(-1));
         });
         log_skipped_values(out.skipped);
-        const std::string_view text = out.text.view();
-        return created(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr)).release();
+        return text_object(out.text.view()).release();
     });
 }
 
