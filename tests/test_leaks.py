@@ -9,7 +9,7 @@ import sys
 
 import pytest
 
-from brevant import QirLabeledFormatter
+from brevant import QirLabeledFormatter, format_columns, write_columns
 
 from shared import LOGGER_NAME
 
@@ -109,6 +109,15 @@ def shot():
     ]
 
 
+def columns(last_bit=1):
+    """Two bit columns, written from their pieces unless a byte is no bit, and doubles."""
+    return [
+        (key("RESULT", "a"), bytes([0, 1, last_bit])),
+        (key("BOOL", "b"), bytearray([1, 0, 7])),
+        (key("FLOAT", "f"), memoryview(bytes(24)).cast("d")),
+    ]
+
+
 def attributes():
     return {
         "".join(["qir_", "profiles"]): Loud(),
@@ -201,6 +210,11 @@ CASES = {
     "qir_labeled_output, bad last shot": (F.qir_labeled_output, lambda: ([shot(), [big()]], attributes()), TypeError),
     "qir_labeled_output, bad attributes": (F.qir_labeled_output, lambda: ([shot()], [attributes()]), TypeError),
     "qir_labeled_output, no logging": (F.qir_labeled_output, lambda: ([shot()], attributes()), ImportError),
+    "format_columns, bits": (format_columns, lambda: (columns()[:2], attributes()), None),
+    "format_columns, a byte no bit": (format_columns, lambda: (columns(last_bit=2)[:2],), None),
+    "format_columns, bits and doubles": (format_columns, lambda: (columns(),), None),
+    "format_columns, shots differ": (format_columns, lambda: (columns() + [(key("INT", "n"), bytes(2))],), ValueError),
+    "write_columns": (write_columns, lambda: (Sink(), columns(), attributes()), None),
 }
 
 
