@@ -26,6 +26,7 @@ from brevant._cli_io import (
     require_input,
     run,
 )
+from brevant._json_values import NON_FINITE, NON_FINITE_TEXT
 from brevant._reader import ATTRIBUTE_KEYS  # the only keys the formatter writes; the rest are dropped
 
 PROG = "brevant-labeled"
@@ -35,8 +36,6 @@ NUMPY_SUFFIXES = (".npy", ".npz")
 # JSON text holds a line end only as an escape: text without one needs no closer look.
 ESCAPED_LINE_END = re.compile(rb"\\[nr]|\\u000[adAD]")
 # JSON has no NaN or infinity: brevant-read writes such a double as one of these strings.
-NON_FINITE = {"nan": float("nan"), "inf": float("inf"), "-inf": float("-inf")}
-NON_FINITE_TEXT = re.compile(rb'"(?:nan|-?inf)"')
 ALL_SKIPPED_HINT = (
     "every value was skipped: a value must be a number, a boolean or a flat list of them"
     " (numpy values: convert with .tolist() or int(x) before writing them out)"

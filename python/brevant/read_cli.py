@@ -5,7 +5,6 @@ from __future__ import annotations
 import argparse
 import contextlib
 import json
-import math
 import shutil
 import sys
 from collections import Counter
@@ -29,6 +28,7 @@ from brevant._cli_io import (
     run,
 )
 from brevant._histogram import histogram
+from brevant._json_values import json_value
 from brevant.reader import (
     BitOrder,
     ErrorMode,
@@ -199,17 +199,8 @@ def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> int:
             try:
                 out.write(json.dumps(shot, allow_nan=False) + "\n")
             except ValueError:  # a double that is not finite
-                out.write(json.dumps([(key, finite(value)) for key, value in shot], allow_nan=False) + "\n")
+                out.write(json.dumps([(key, json_value(value)) for key, value in shot], allow_nan=False) + "\n")
     return left_out
-
-
-def finite(value: Any) -> Any:
-    """A value as standard JSON holds it: a non-finite double as the text the formatter writes for it."""
-    if isinstance(value, list):
-        return [finite(item) for item in value]
-    if isinstance(value, float) and not math.isfinite(value):
-        return "nan" if math.isnan(value) else "inf" if value > 0 else "-inf"
-    return value
 
 
 def write_memory(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
