@@ -10,13 +10,11 @@ import os
 from typing import TYPE_CHECKING, Any, Iterable, Iterator, get_args
 
 from brevant import _columns
-from brevant._reader import RAW_TYPE_KINDS
+from brevant._feeding import BitOrder, chosen_labels, chunked_readers
 from brevant._lines import source_chunks
 
 if TYPE_CHECKING:
     import numpy
-
-    from brevant.reader import BitOrder, LabeledResult
 
 __all__ = ["iter_bits"]
 
@@ -41,11 +39,9 @@ def result_bits(reader: Any, labels: list[str] | None, bit_order: BitOrder, pack
     return np.packbits(matrix, axis=1) if packed else matrix
 
 
-def result_arrays(result: LabeledResult, fill: Any = None) -> dict[str, numpy.ndarray]:
+def label_arrays(columns: dict[str, list[Any]], kinds: dict[str, str], fill: Any = None) -> dict[str, numpy.ndarray]:
     """Each scalar label's values as one array (see `LabeledResult.arrays`)."""
     np = numpy_module()
-    columns = result.columns()
-    kinds = label_kinds(result, columns)
     arrays = {}
     for label, values in columns.items():
         dtype = ARRAY_TYPES.get(kinds.get(label, ""))
@@ -57,20 +53,6 @@ def result_arrays(result: LabeledResult, fill: Any = None) -> dict[str, numpy.nd
             values = [fill if value is None else value for value in values]
         arrays[label] = np.array(values, dtype=dtype)
     return arrays
-
-
-def label_kinds(result: LabeledResult, labels: Iterable[str]) -> dict[str, str]:
-    """Each label's kind of value, by its first record, read a shot at a time
-    only as far as the first shot that leaves none of `labels` without one."""
-    kinds: dict[str, str] = {}
-    wanted = set(labels)
-    for index in range(len(result)):
-        for key, _ in result[index]:
-            _, raw_type, label = key.split(":", 2)
-            kinds.setdefault(label, RAW_TYPE_KINDS.get(raw_type, ""))
-        if wanted <= kinds.keys():
-            break
-    return kinds
 
 
 def iter_bits(
@@ -89,12 +71,10 @@ def iter_bits(
     np = numpy_module()
     if shots < 1:
         raise ValueError(f"shots must be at least 1, not {shots}")
-    from brevant import reader
-
-    orders = get_args(reader.BitOrder)
+    orders = get_args(BitOrder)
     if bit_order not in orders:
         raise ValueError(f"bit_order must be {' or '.join(map(repr, orders))}, not {bit_order!r}")
-    chosen = reader._labels(labels)
+    chosen = chosen_labels(labels)
     given = 0
     seekable = callable(getattr(source, "seekable", None)) and source.seekable()
     start = source.tell() if seekable else None
@@ -117,7 +97,7 @@ def iter_bits(
             source.seek(start)
     # The quick scan gave the rows before `given`.
     held: list[numpy.ndarray] = []
-    for stream in reader._chunked(source, "raise"):
+    for stream in chunked_readers(source, "raise"):
         data, count, width = stream.bits_completed(chosen, bit_order)
         skipped = min(given, count)
         given -= skipped

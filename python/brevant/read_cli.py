@@ -29,12 +29,9 @@ from brevant._cli_io import (
 )
 from brevant._histogram import histogram
 from brevant._json_values import json_value
+from brevant._feeding import BitOrder, ErrorMode, chosen_labels, chunked_readers
 from brevant.reader import (
-    BitOrder,
-    ErrorMode,
     LabeledParseError,
-    _chunked,
-    _labels,
     _shots_with_exit_codes,
     count_stream,
     read_labeled,
@@ -204,9 +201,9 @@ def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> int:
 
 
 def write_memory(path: str, args: argparse.Namespace, out: TextIO) -> list[str]:
-    labels = _labels(args.labels)
+    labels = chosen_labels(args.labels)
     with opened(path, args.quiet) as source, countable(source.name):
-        for reader in _chunked(source, args.errors):
+        for reader in chunked_readers(source, args.errors):
             out.writelines(bits + "\n" for bits in reader.memory_completed(labels, args.bit_order))
         return [located(source.name, problem) for problem in reader.problems()]
 

@@ -64,8 +64,9 @@ from collections import Counter
 from contextlib import contextmanager
 from itertools import islice
 from types import TracebackType
-from typing import TYPE_CHECKING, Any, Iterable, Iterator, Literal, overload
+from typing import TYPE_CHECKING, Any, Iterable, Iterator, overload
 
+from brevant._feeding import BitOrder, ErrorMode, chosen_labels, chunked_readers, hint_for_str
 from brevant._lines import source_chunks
 from brevant._reader import RAW_TYPE_KINDS, LabeledParseError, Reader
 
@@ -75,10 +76,6 @@ if TYPE_CHECKING:
 __all__ = ["LabeledParseError", "LabeledReader", "LabeledResult", "count_labeled", "iter_shots", "read_labeled"]
 
 Shot = list[tuple[str, Any]]
-ErrorMode = Literal["raise", "collect"]
-BitOrder = Literal["record", "reversed"]
-
-STR_SOURCE_HINT = "; a str is the document itself: to read a file, pass a pathlib.Path or an open file"
 
 
 class LabeledResult:
@@ -158,11 +155,11 @@ class LabeledResult:
         self, labels: Iterable[str] | None = None, *, bit_order: BitOrder = "record", include_failed: bool = False
     ) -> dict[str, int]:
         """Bit string to number of shots (see the module's documentation)."""
-        return self._reader.counts(_labels(labels), bit_order, include_failed)
+        return self._reader.counts(chosen_labels(labels), bit_order, include_failed)
 
     def memory(self, labels: Iterable[str] | None = None, *, bit_order: BitOrder = "record") -> list[str]:
         """One bit string per shot, failed shots included (see the module's documentation)."""
-        return self._reader.memory(_labels(labels), bit_order)
+        return self._reader.memory(chosen_labels(labels), bit_order)
 
     def columns(self) -> dict[str, list[Any]]:
         """Label to one value per shot, None where a shot lacks it.
@@ -186,16 +183,30 @@ class LabeledResult:
         where the shots' bit strings differ in length. Needs numpy."""
         from brevant.arrays import result_bits
 
-        return result_bits(self._reader, _labels(labels), bit_order, packed)
+        return result_bits(self._reader, chosen_labels(labels), bit_order, packed)
 
     def arrays(self, fill: Any = None) -> dict[str, numpy.ndarray]:
         """Each RESULT, BOOL, INT and DOUBLE label to a ``numpy.ndarray`` of
         ``uint8``, ``bool``, ``int64`` or ``float64``, one value per shot. A label
         that some shots lack is a ValueError, unless ``fill`` stands in for it.
         Needs numpy."""
-        from brevant.arrays import result_arrays
+        from brevant.arrays import label_arrays
 
-        return result_arrays(self, fill)
+        columns = self.columns()
+        return label_arrays(columns, self._label_kinds(columns), fill)
+
+    def _label_kinds(self, labels: Iterable[str]) -> dict[str, str]:
+        """Each label's kind of value, by its first record, read a shot at a
+        time only as far as the first shot that leaves none of `labels` without one."""
+        kinds: dict[str, str] = {}
+        wanted = set(labels)
+        for index in range(len(self)):
+            for key, _ in self._reader.shot(index)[0]:
+                _, raw_type, label = key.split(":", 2)
+                kinds.setdefault(label, RAW_TYPE_KINDS.get(raw_type, ""))
+            if wanted <= kinds.keys():
+                break
+        return kinds
 
 
 class LabeledReader:
@@ -248,7 +259,7 @@ def read_labeled(source: Any, *, errors: ErrorMode = "raise") -> LabeledResult:
     departures are listed on the result's ``problems``.
     """
     reader = Reader(keep=True, errors=errors)
-    with _hint_for_str(source):
+    with hint_for_str(source):
         for chunk in source_chunks(source, whole=True):
             reader.feed(chunk)
         reader.close()
@@ -268,7 +279,7 @@ def iter_shots(source: Any, *, errors: ErrorMode = "raise") -> Iterator[Shot]:
 def _shots_with_exit_codes(source: Any, errors: ErrorMode) -> Iterator[tuple[Shot, int]]:
     """`iter_shots`, each shot with its END code."""
     reader = Reader(keep=False, errors=errors)
-    return _stream(reader, source_chunks(source), _hint_for_str(source))
+    return _stream(reader, source_chunks(source), hint_for_str(source))
 
 
 def count_labeled(
@@ -302,31 +313,18 @@ def count_stream(
 ) -> tuple[dict[str, int], int, list[LabeledParseError]]:
     """`count_labeled` of one source, with how many failed shots it left out and
     the problems met with ``errors="collect"``."""
-    chosen = _labels(labels)
+    chosen = chosen_labels(labels)
     total: Counter[str] = Counter()
     left_out = 0
-    for reader in _chunked(source, errors):
+    for reader in chunked_readers(source, errors):
         counts, failed = reader.count_completed(chosen, bit_order, include_failed)
         total.update(counts)
         left_out += failed
     return dict(total), left_out, reader.problems()
 
 
-def _chunked(source: Any, errors: ErrorMode) -> Iterator[Reader]:
-    """A reader fed `source` a chunk at a time, handed out after each chunk and at the
-    end holding only the shots completed since: memory stays bounded by a chunk."""
-    reader = Reader(keep=True, errors=errors)
-    with _hint_for_str(source):
-        for chunk in source_chunks(source):
-            reader.feed(chunk)
-            yield reader
-            reader.discard()
-        reader.close()
-    yield reader
-
-
 def _stream(
-    reader: Reader, chunks: Iterator[str | bytes | bytearray], hint: _hint_for_str
+    reader: Reader, chunks: Iterator[str | bytes | bytearray], hint: hint_for_str
 ) -> Iterator[tuple[Shot, int]]:
     with hint:
         try:
@@ -348,22 +346,6 @@ def _taken(reader: Reader) -> Iterator[tuple[Shot, int]]:
     return zip(reader.take(), codes, strict=True)
 
 
-class _hint_for_str:
-    """A one-line str that fails on its first line was most likely meant as a path."""
-
-    def __init__(self, source: object) -> None:
-        self.applies = isinstance(source, str) and "\n" not in source and "\r" not in source
-
-    def __enter__(self) -> None:
-        return None
-
-    def __exit__(self, kind: object, error: BaseException | None, traceback: object) -> None:
-        if self.applies and isinstance(error, LabeledParseError) and error.line == 1:
-            hinted = LabeledParseError(str(error) + STR_SOURCE_HINT)
-            hinted.line, hinted.column = error.line, error.column
-            raise hinted from None
-
-
 @contextmanager
 def _collector_paused() -> Iterator[None]:
     """The collector paused while many containers are built at once (its
@@ -376,16 +358,6 @@ def _collector_paused() -> Iterator[None]:
     finally:
         if enabled:
             gc.enable()
-
-
-def _labels(labels: Iterable[str] | None) -> list[str] | None:
-    if labels is None:
-        return None
-    chosen = [labels] if isinstance(labels, str) else list(labels)
-    if len(set(chosen)) != len(chosen):
-        twice = next(label for label in chosen if chosen.count(label) > 1)
-        raise ValueError(f"labels name {twice!r} more than once")
-    return chosen
 
 
 # A label that ends in its element's index: "[2]", "c[2]", ".2" or "t.2".
