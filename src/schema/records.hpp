@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
-#include <string>
 #include <string_view>
 
 #include "schema/qir_types.hpp"
@@ -59,8 +58,26 @@ inline constexpr AttributeKey attribute_keys[] = {
 };
 
 namespace detail {
-constexpr std::string record_fields(RecordKind kind, std::initializer_list<std::string_view> fields) {
-    std::string text(kind_name(kind));
+// A fixed record's text, put together at compile time in room enough for any
+// of them. (Not a std::string: clang does not evaluate libstdc++'s at compile
+// time, and the cores build with it too.)
+struct RecordText {
+    std::array<char, 96> chars{};
+    std::size_t size = 0;
+
+    constexpr RecordText& operator+=(std::string_view text) {
+        for (char c : text) chars[size++] = c;
+        return *this;
+    }
+    constexpr RecordText& operator+=(char c) {
+        chars[size++] = c;
+        return *this;
+    }
+};
+
+constexpr RecordText record_fields(RecordKind kind, std::initializer_list<std::string_view> fields) {
+    RecordText text;
+    text += kind_name(kind);
     for (std::string_view field : fields) {
         text += field_separator;
         text += field;
@@ -68,8 +85,8 @@ constexpr std::string record_fields(RecordKind kind, std::initializer_list<std::
     return text;
 }
 
-constexpr std::string record_text(RecordKind kind, std::initializer_list<std::string_view> fields) {
-    return record_fields(kind, fields) + line_feed;
+constexpr RecordText record_text(RecordKind kind, std::initializer_list<std::string_view> fields) {
+    return record_fields(kind, fields) += line_feed;
 }
 
 template <std::size_t N>
@@ -80,16 +97,16 @@ struct FixedText {
 
 template <auto make>
 consteval auto fixed_text() {
-    constexpr std::size_t size = make().size();
-    FixedText<size> out{};
-    const std::string text = make();
-    for (std::size_t i = 0; i < size; ++i) out.chars[i] = text[i];
+    constexpr RecordText text = make();
+    FixedText<text.size> out{};
+    for (std::size_t i = 0; i < text.size; ++i) out.chars[i] = text.chars[i];
     return out;
 }
 
 inline constexpr auto results_header = fixed_text<[] {
-    return record_text(RecordKind::Header, {schema_id_header, labeled_schema}) +
-           record_text(RecordKind::Header, {schema_version_header, written_version});
+    RecordText text = record_text(RecordKind::Header, {schema_id_header, labeled_schema});
+    const RecordText version = record_text(RecordKind::Header, {schema_version_header, written_version});
+    return text += std::string_view(version.chars.data(), version.size);
 }>();
 inline constexpr auto shot_start = fixed_text<[] { return record_text(RecordKind::Start, {}); }>();
 inline constexpr auto shot_end = fixed_text<[] { return record_text(RecordKind::End, {"0"}); }>();
