@@ -78,12 +78,25 @@ void FindingQueue::spill() {
     written_ += bytes.size();
 }
 
-// The next entries from the file, about as many bytes as memory may hold.
-void FindingQueue::load() {
-    std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(memory_bytes_, written_ - read_at_)), '\0');
-    if (std::fseek(file_, static_cast<long>(read_at_), SEEK_SET) != 0 ||
-        std::fread(bytes.data(), 1, bytes.size(), file_) != bytes.size())
+// `size` bytes of the file from `at`.
+std::string FindingQueue::read_file(std::uint64_t at, std::size_t size) {
+    std::string bytes(size, '\0');
+    if (std::fseek(file_, static_cast<long>(at), SEEK_SET) != 0 || std::fread(bytes.data(), 1, size, file_) != size)
         file_failed();
+    return bytes;
+}
+
+// The next entries from the file: about as many bytes as memory may hold, and
+// the next entry whole however long its message.
+void FindingQueue::load() {
+    const std::uint64_t left = written_ - read_at_;
+    std::string bytes = read_file(read_at_, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                std::max<std::uint64_t>(memory_bytes_, fixed_bytes), left)));
+    if (bytes.size() >= fixed_bytes) {
+        std::uint32_t length;
+        std::memcpy(&length, bytes.data() + 3 * sizeof(std::uint64_t), sizeof length);
+        if (fixed_bytes + length > bytes.size()) bytes = read_file(read_at_, fixed_bytes + length);
+    }
     const char* in = bytes.data();
     const char* end = in + bytes.size();
     while (unread_ && static_cast<std::size_t>(end - in) >= fixed_bytes) {
@@ -103,7 +116,7 @@ void FindingQueue::load() {
         head_.push_back(std::move(entry));
         --unread_;
     }
-    if (in == bytes.data()) file_failed();  // an entry larger than memory_bytes_ cannot be: lines are bounded
+    if (in == bytes.data()) file_failed();  // the file ends within an entry
     read_at_ += static_cast<std::uint64_t>(in - bytes.data());
     if (!unread_) read_at_ = written_ = 0;  // the file is empty again: start it over
 }

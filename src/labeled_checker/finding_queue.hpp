@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <string>
 
 #include "labeled_checker/finding.hpp"
 
@@ -33,6 +34,7 @@ public:
 private:
     void spill();
     void load();
+    std::string read_file(std::uint64_t at, std::size_t size);
 
     std::size_t memory_bytes_;
     std::deque<Entry> head_;  // the oldest entries, read back from the file
