@@ -23,16 +23,18 @@ AttributeMap attribute_map(PyObject* attributes) {
     return attributes == Py_None ? AttributeMap{} : convert_attributes(attributes);
 }
 
-// Calls `each(rows, shots)` for every run of shots, rows copied out of the buffers.
+// Calls `each(rows, first, shots)` for every run of shots, rows copied out of
+// the buffers, until it returns false; returns whether every run was taken.
 template <class Each>
-void for_each_run(const ColumnSet& set, Each&& each) {
+bool for_each_run(const ColumnSet& set, Each&& each) {
     RowCopies copies(set);
     const std::size_t run = copies.run_length();
     for (std::size_t first = 0; first < set.shots; first += run) {
         const std::size_t end = std::min(set.shots, first + run);
         copies.copy(first, end);
-        each(copies.rows(), end - first);
+        if (!each(copies.rows(), first, end - first)) return false;
     }
+    return true;
 }
 
 Ref text_object(std::string_view text) {
@@ -53,23 +55,22 @@ Ref joined_pieces(const ColumnSet& set, ColumnWriter& writer, const AttributeMap
     Py_ssize_t next = 0;
     std::vector<std::uint32_t> numbers;
     std::uint64_t skipped = 0;
-    RowCopies copies(set);
-    const std::size_t run = copies.run_length();
-    for (std::size_t first = 0; first < set.shots; first += run) {
-        const std::size_t end = std::min(set.shots, first + run);
-        copies.copy(first, end);
+    const bool bits_only = for_each_run(set, [&](std::span<const std::byte* const> rows, std::size_t first,
+                                                 std::size_t shots) {
         std::size_t from = 0;
         if (first == 0) {
             OutputBuffer out;
-            writer.emit_shots(out, copies.rows(), 0, 1, &header, std::size_t(-1));
+            writer.emit_shots(out, rows, 0, 1, &header, std::size_t(-1));
             skipped = out.skipped;
             PyList_SetItem(joined.get(), next++, text_object(out.text.view()).release());
             from = 1;
         }
-        numbers.resize((end - first - from) * per_shot);
-        if (!writer.piece_numbers(copies.rows(), from, end - first, numbers.data())) return {};
+        numbers.resize((shots - from) * per_shot);
+        if (!writer.piece_numbers(rows, from, shots, numbers.data())) return false;
         for (std::uint32_t number : numbers) PyList_SetItem(joined.get(), next++, Py_NewRef(pieces[number].get()));
-    }
+        return true;
+    });
+    if (!bits_only) return {};
     log_skipped_values(skipped);
     Ref empty = created(PyUnicode_FromStringAndSize("", 0));
     return created(PyUnicode_Join(empty.get(), joined.get()));
@@ -101,8 +102,9 @@ PyObject* format_columns(PyObject*, PyObject* args, PyObject* kwargs) {
         const std::size_t estimate = set.shots * writer.shot_size_estimate();
         out.text.reserve(std::min(max_reservation, estimate + estimate / 64 + (std::size_t{1} << 16)));
         const AttributeMap* header = &map;
-        for_each_run(set, [&](std::span<const std::byte* const> rows, std::size_t shots) {
+        for_each_run(set, [&](std::span<const std::byte* const> rows, std::size_t, std::size_t shots) {
             writer.emit_shots(out, rows, 0, shots, std::exchange(header, nullptr), std::size_t(-1));
+            return true;
         });
         log_skipped_values(out.skipped);
         return text_object(out.text.view()).release();
@@ -133,11 +135,12 @@ PyObject* write_columns(PyObject*, PyObject* args, PyObject* kwargs) {
         OutputBuffer out;
         ColumnWriter writer(set.columns);
         const AttributeMap* header = &map;
-        for_each_run(set, [&](std::span<const std::byte* const> rows, std::size_t shots) {
+        for_each_run(set, [&](std::span<const std::byte* const> rows, std::size_t, std::size_t shots) {
             for (std::size_t shot = 0; shot < shots;) {
                 shot = writer.emit_shots(out, rows, shot, shots, std::exchange(header, nullptr), piece_size);
                 if (out.text.size() >= piece_size) write_piece(write, out, binary);
             }
+            return true;
         });
         if (!out.text.empty()) write_piece(write, out, binary);
         Py_RETURN_NONE;
