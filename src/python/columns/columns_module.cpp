@@ -45,11 +45,13 @@ Ref text_object(std::string_view text) {
 // once, and str.join copies them into the document. The stable ABI has no way
 // to write a str in place, so a document written out as text is copied once
 // more when it is decoded into one; the join is that copy alone. Null, with
-// nothing raised, when a shot holds a byte that is no bit.
+// nothing raised, when a shot holds a byte that is no bit or the pieces are
+// more than a list can hold.
 Ref joined_pieces(const ColumnSet& set, ColumnWriter& writer, const AttributeMap& header) {
     std::vector<Ref> pieces;
     for (const std::string& piece : writer.pieces()) pieces.push_back(text_object(piece));
     const std::size_t per_shot = writer.shot_piece_count();
+    if (set.shots - 1 > std::size_t(std::numeric_limits<Py_ssize_t>::max() - 1) / per_shot) return {};
     // The first shot, with the document's header, is written as text.
     Ref joined = created(PyList_New(static_cast<Py_ssize_t>(1 + (set.shots - 1) * per_shot)));
     Py_ssize_t next = 0;
