@@ -540,6 +540,33 @@ def test_a_stop_signal_leaves_the_output_as_it_was(signum, flags, pieces, ignore
     assert (tmp_path / "out.txt").read_bytes() == OLD_BYTES
 
 
+def test_a_stop_signal_whose_exception_python_dropped_still_stops_the_run(tmp_path, capsys):
+    # Python runs a handler wherever the main thread is: an exception it raises in a
+    # weakref callback is printed and dropped, and the run went on to replace the output.
+    import weakref
+
+    from brevant import _cli_io
+
+    (tmp_path / "out.txt").write_bytes(OLD_BYTES)
+
+    class Held:
+        pass
+
+    def main():
+        with _cli_io.open_output(str(tmp_path / "out.txt")) as out:
+            out.write("new text\n")
+            held = Held()
+            watch = weakref.ref(held, lambda _: _cli_io.interrupt(signal.SIGTERM, None))
+            del held
+            assert watch() is None
+        return 0
+
+    assert _cli_io.run(main) == 128 + signal.SIGTERM
+    assert (tmp_path / "out.txt").read_bytes() == OLD_BYTES
+    assert os.listdir(tmp_path) == ["out.txt"]
+    assert capsys.readouterr().err == ""
+
+
 INTERRUPTED_READ = """
 import sys, time
 from brevant._reader import Reader

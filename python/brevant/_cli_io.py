@@ -110,15 +110,32 @@ class Interrupted(BaseException):
         self.signum = signum
 
 
+# The stop signal that arrived. Python runs a signal's handler wherever the
+# main thread is, and an exception raised in a weakref callback or a finaliser
+# is printed and dropped; the run stops all the same at the next checkpoint.
+signalled: int | None = None
+
+
 def run(main: Callable[[], int]) -> int:
+    global signalled
     if sys.stderr is None:
         return 2
+    signalled = None
     on_main_thread = threading.current_thread() is threading.main_thread()
     # A signal the caller ignored stays ignored, as `nohup` and a script's background jobs expect.
     caught = [signum for signum in SIGNALS if signal.getsignal(signum) is not signal.SIG_IGN] if on_main_thread else []
     previous = {signum: signal.signal(signum, interrupt) for signum in caught}
+    unraisable_hook = sys.unraisablehook
+
+    def quiet_lost_stop(unraisable: Any) -> None:
+        # A dropped stop goes unreported: the next checkpoint raises it again.
+        if not isinstance(unraisable.exc_value, Interrupted):
+            unraisable_hook(unraisable)
+
+    sys.unraisablehook = quiet_lost_stop
     try:
-        return main()
+        status = main()
+        return 128 + signalled if signalled is not None else status
     except Interrupted as stop:
         return 128 + stop.signum
     except BrokenPipeError:
@@ -128,15 +145,24 @@ def run(main: Callable[[], int]) -> int:
             os.dup2(os.open(os.devnull, os.O_WRONLY), 1)
         return BROKEN_PIPE
     finally:
+        sys.unraisablehook = unraisable_hook
         for signum, handler in previous.items():
             signal.signal(signum, handler)
 
 
 def interrupt(signum: int, frame: object) -> None:
+    global signalled
     # A second signal must not cut short the cleanup that the first one started.
     for other in SIGNALS:
         signal.signal(other, signal.SIG_IGN)
+    signalled = signum
     raise Interrupted(signum)
+
+
+def stop_if_signalled() -> None:
+    """Raises the stop of a signal whose exception was dropped on the way."""
+    if signalled is not None:
+        raise Interrupted(signalled)
 
 
 def shown(path: str) -> str:
@@ -177,6 +203,7 @@ class NamedInput:
 
     @contextlib.contextmanager
     def reading(self) -> Iterator[None]:
+        stop_if_signalled()
         try:
             yield
         # Evaluated only on a failure: it names the errors of the decompressors loaded by then.
@@ -322,6 +349,7 @@ def replace_whole(path: str, old: os.stat_result | None) -> Iterator[TextIO]:
         else:
             keep_owner(temp, old)
             os.chmod(temp, stat.S_IMODE(old.st_mode))
+        stop_if_signalled()
         os.replace(temp, path)
     except BaseException:
         with contextlib.suppress(FileNotFoundError):  # a signal just after the rename
