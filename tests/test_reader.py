@@ -399,6 +399,9 @@ def test_wrong_sources_and_modes_fail_at_the_call():
         LabeledReader().feed(3)
     with pytest.raises(LabeledParseError, match="a str is the document itself: to read a file, pass a pathlib.Path"):
         read_labeled("examples/measurements.txt")
+    (collected,) = read_labeled("examples/measurements.txt", errors="collect").problems
+    assert str(collected).endswith("a str is the document itself: to read a file, pass a pathlib.Path or an open file")
+    assert (collected.line, collected.column) == (1, 1)
 
 
 def test_collecting_keeps_every_complete_shot():

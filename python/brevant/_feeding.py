@@ -47,7 +47,13 @@ class hint_for_str:
         return None
 
     def __exit__(self, kind: object, error: BaseException | None, traceback: object) -> None:
-        if self.applies and isinstance(error, LabeledParseError) and error.line == 1:
-            hinted = LabeledParseError(str(error) + STR_SOURCE_HINT)
-            hinted.line, hinted.column = error.line, error.column
+        if isinstance(error, LabeledParseError) and (hinted := self.hinted(error)) is not error:
             raise hinted from None
+
+    def hinted(self, error: LabeledParseError) -> LabeledParseError:
+        """The error, with the hint where it applies."""
+        if not self.applies or error.line != 1:
+            return error
+        hinted = LabeledParseError(str(error) + STR_SOURCE_HINT)
+        hinted.line, hinted.column = error.line, error.column
+        return hinted

@@ -88,8 +88,9 @@ class LabeledResult:
     `memory` left out included; it is empty otherwise.
     """
 
-    def __init__(self, reader: Reader) -> None:
+    def __init__(self, reader: Reader, hint: hint_for_str | None = None) -> None:
         self._reader = reader
+        self._hint = hint  # for problems of a one-line str read as a document
         #: The HEADER records; a header given twice keeps its first value.
         self.headers: dict[str, str] = reader.headers()
         #: The first METADATA block; a key written without a value maps to None.
@@ -101,7 +102,8 @@ class LabeledResult:
 
     @property
     def problems(self) -> list[LabeledParseError]:
-        return self._reader.problems()
+        problems = self._reader.problems()
+        return [self._hint.hinted(problem) for problem in problems] if self._hint else problems
 
     def __len__(self) -> int:
         return len(self._reader)
@@ -259,11 +261,12 @@ def read_labeled(source: Any, *, errors: ErrorMode = "raise") -> LabeledResult:
     departures are listed on the result's ``problems``.
     """
     reader = Reader(keep=True, errors=errors)
-    with hint_for_str(source):
+    hint = hint_for_str(source)
+    with hint:
         for chunk in source_chunks(source, whole=True):
             reader.feed(chunk)
         reader.close()
-    return LabeledResult(reader)
+    return LabeledResult(reader, hint)
 
 
 def iter_shots(source: Any, *, errors: ErrorMode = "raise") -> Iterator[Shot]:
