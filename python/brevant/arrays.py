@@ -96,20 +96,22 @@ def iter_bits(
         if seekable:
             source.seek(start)
     # The quick scan gave the rows before `given`.
-    held: list[numpy.ndarray] = []
+    held: list[numpy.ndarray] = []  # rows not given yet, `waiting` of them
+    waiting = 0
     for stream in chunked_readers(source, "raise"):
         data, count, width = stream.bits_completed(chosen, bit_order)
         skipped = min(given, count)
         given -= skipped
         if count > skipped:
             held.append(np.frombuffer(data, np.uint8).reshape(count, width)[skipped:])
-        if sum(map(len, held)) >= shots:
+            waiting += count - skipped
+        if waiting >= shots:
             matrix = np.concatenate(held)
-            whole = len(matrix) - len(matrix) % shots
+            whole = waiting - waiting % shots
             for first in range(0, whole, shots):
                 yield matrix[first : first + shots]
-            held = [matrix[whole:]]
-    if sum(map(len, held)):
+            held, waiting = [matrix[whole:]], waiting - whole
+    if waiting:
         yield np.concatenate(held)
 
 

@@ -114,18 +114,20 @@ def _arguments(version: str, schema: str) -> None:
 
 def _findings(source: object, version: str, schema: str, per_code: int) -> Iterator[Finding | Omitted]:
     checker = Checker(schema, version, _lines.MAX_LINE_CHARS, per_code)
+
+    def ready() -> Iterator[Finding]:
+        while found := checker.take():
+            for line, column, code, message in found:
+                yield Finding(line, code, message, column)
+
     for chunk in _lines.source_chunks(source):
         # A bad byte in text stays one bad byte, as it was in the file.
         data = chunk.encode("utf-8", "surrogateescape") if isinstance(chunk, str) else bytes(chunk)
         for start in range(0, len(data), _PIECE):
             checker.feed(data[start : start + _PIECE])
-            while found := checker.take():
-                for line, column, code, message in found:
-                    yield Finding(line, code, message, column)
+            yield from ready()
     checker.finish()
-    while found := checker.take():
-        for line, column, code, message in found:
-            yield Finding(line, code, message, column)
+    yield from ready()
     for code, more in checker.omitted():
         yield Omitted(code, more)
 

@@ -226,8 +226,7 @@ BREVANT_INLINE void ColumnWriter::emit_shot(OutputBuffer& out, std::span<const s
     char* to = nullptr;
     const auto copy_record = [&](std::size_t i) {
         const TwoRecords& two = *two_records_[i];
-        unsigned value = std::to_integer<unsigned>(rows[i][shot]);
-        if (two.nonzero_is_one) value = value != 0;
+        const unsigned value = two.record_of(rows[i][shot]);
         if (value > 1) {
             ++out.skipped;
             return;
@@ -297,11 +296,9 @@ std::vector<std::string> ColumnWriter::pieces() const {
     std::vector<std::string> pieces;
     for (std::size_t s = 0; s < steps_.size(); ++s) {
         const Step& step = steps_[s];
-        const bool group = step.way == Way::Group;
-        const std::size_t patterns = group ? std::size_t{1} << groups_[step.group].count : 2;
-        for (std::size_t pattern = 0; pattern < patterns; ++pattern) {
+        for (std::size_t pattern = 0; pattern < pattern_count(step); ++pattern) {
             std::string& text = pieces.emplace_back(s == 0 ? shot_start_text : std::string_view{});
-            if (group)
+            if (step.way == Way::Group)
                 text.append(records_, groups_[step.group].patterns + group_room * pattern, groups_[step.group].size[pattern]);
             else
                 text.append(records_, two_records_[step.column]->offset[pattern], two_records_[step.column]->size[pattern]);
@@ -324,12 +321,11 @@ bool ColumnWriter::piece_numbers(std::span<const std::byte* const> rows, std::si
                     pattern = patterns_[step.group * block_shots + shot];
                     if (pattern & malformed) return false;
                 } else {
-                    pattern = std::to_integer<unsigned>(rows[step.column][block + shot]);
-                    if (two_records_[step.column]->nonzero_is_one) pattern = pattern != 0;
+                    pattern = two_records_[step.column]->record_of(rows[step.column][block + shot]);
                     if (pattern > 1) return false;
                 }
                 *numbers++ = step_first + pattern;
-                step_first += step.way == Way::Group ? 1u << groups_[step.group].count : 2u;
+                step_first += static_cast<std::uint32_t>(pattern_count(step));
             }
         }
     }

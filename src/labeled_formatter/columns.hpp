@@ -84,6 +84,12 @@ private:
         std::size_t offset[2];
         std::size_t size[2];
         bool nonzero_is_one;  // a bool, or a BOOL column's truth; else only 0 and 1 are values
+
+        // The record a stored byte takes, 0 or 1; above 1 when it has none.
+        unsigned record_of(std::byte stored) const noexcept {
+            const auto value = std::to_integer<unsigned>(stored);
+            return nonzero_is_one ? value != 0 : value;
+        }
     };
 
     // Neighbouring two-record columns, a few at a time, with their records
@@ -108,6 +114,10 @@ private:
     };
 
     void plan_steps();
+    // Patterns of the step's bits: a group's 2^count, a two-record column's 2.
+    std::size_t pattern_count(const Step& step) const noexcept {
+        return step.way == Way::Group ? std::size_t{1} << groups_[step.group].count : 2;
+    }
     // Each group's pattern for `count` shots from `first`, into patterns_.
     void read_patterns(std::span<const std::byte* const> rows, std::size_t first, std::size_t count);
     // `patterns`: the shot's pattern in the first group; the next group's
