@@ -30,12 +30,7 @@ from brevant._cli_io import (
 from brevant._histogram import histogram
 from brevant._json_values import json_value
 from brevant._feeding import BitOrder, ErrorMode, chosen_labels, chunked_readers
-from brevant.reader import (
-    LabeledParseError,
-    _shots_with_exit_codes,
-    count_stream,
-    read_labeled,
-)
+from brevant.reader import LabeledParseError, count_stream, read_labeled, shots_with_exit_codes
 
 PROG = "brevant-read"
 TOP = 20  # outcomes drawn by --histogram
@@ -188,7 +183,7 @@ def write_shots(path: str, args: argparse.Namespace, out: TextIO) -> int:
     """Writes the input's shots; returns how many failed shots it left out."""
     left_out = 0
     with opened(path, args.quiet) as source:
-        for shot, exit_code in _shots_with_exit_codes(source, args.errors):
+        for shot, exit_code in shots_with_exit_codes(source, args.errors):
             # The converter writes every shot as a success, so a failed one would become one.
             if exit_code != 0 and not args.include_failed:
                 left_out += 1

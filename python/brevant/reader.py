@@ -276,10 +276,10 @@ def iter_shots(source: Any, *, errors: ErrorMode = "raise") -> Iterator[Shot]:
     With ``errors="collect"`` shots with departures are skipped silently;
     use `read_labeled` to see why.
     """
-    return (shot for shot, _ in _shots_with_exit_codes(source, errors))
+    return (shot for shot, _ in shots_with_exit_codes(source, errors))
 
 
-def _shots_with_exit_codes(source: Any, errors: ErrorMode) -> Iterator[tuple[Shot, int]]:
+def shots_with_exit_codes(source: Any, errors: ErrorMode) -> Iterator[tuple[Shot, int]]:
     """`iter_shots`, each shot with its END code."""
     reader = Reader(keep=False, errors=errors)
     return _stream(reader, source_chunks(source), hint_for_str(source))
